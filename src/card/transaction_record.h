@@ -1,0 +1,78 @@
+// What the five authorisation operations share besides the CardControl steps: their detail
+// codes, the record widths and the field-by-field assembly of a transaction record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ruzazuv::transaction {
+
+// Detail codes written into uiSW12 (with ret -1001) when an operation refuses on its own.
+inline constexpr std::int32_t kPinReverifyFailed = 1003;  // payment only
+inline constexpr std::int32_t kBadCheckCode = 1004;       // FdChkCode
+inline constexpr std::int32_t kBadAccount = 1005;         // Account, or no account chosen
+inline constexpr std::int32_t kBadDateTime = 1006;
+inline constexpr std::int32_t kBadImportAccount = 1007;
+inline constexpr std::int32_t kBadMoney = 1008;
+inline constexpr std::int32_t kBadFdId = 1009;
+inline constexpr std::int32_t kBadPaymentType = 1010;
+inline constexpr std::int32_t kBadCancelNo = 1011;
+inline constexpr std::int32_t kBadMerchantId = 1012;
+inline constexpr std::int32_t kUserDeclined = 1015;
+inline constexpr std::int32_t kSiteNotApproved = 1016;
+inline constexpr std::int32_t kNoStoredPin = 1018;
+// A transaction code shorter than its four characters would leave the record short of the
+// length the command announces. Like an account index that chooses no account, it is a record
+// that cannot be completed, so it shares that code.
+inline constexpr std::int32_t kShortTransactionCode = kBadAccount;
+
+// Outcome codes of the pull-plug procedure that the operations act on.
+inline constexpr std::int32_t kPullPlugPassed = 2000;
+inline constexpr std::int32_t kPullPlugCardNeverRemoved = 2002;
+
+// Results of the confirmation dialog.
+inline constexpr std::int32_t kConfirmed = 1;
+
+// Field widths in bytes of the record (the narrow form of the property).
+inline constexpr std::size_t kTransactionCodeWidth = 4;
+inline constexpr std::size_t kMoneyWidth = 14;
+inline constexpr std::size_t kFdIdWidth = 8;
+inline constexpr std::size_t kCheckCodeWidth = 8;
+inline constexpr std::size_t kDateTimeWidth = 14;
+inline constexpr std::size_t kImportAccountWidth = 16;
+inline constexpr std::size_t kPaymentTypeWidth = 5;
+inline constexpr std::size_t kCancelNoWidth = 16;
+inline constexpr std::size_t kMerchantIdWidth = 30;
+inline constexpr std::size_t kAccountWidth = 16;
+
+// Record lengths and the Lc that announces each.
+struct RecordKind {
+  std::size_t length;
+  std::string_view lc;
+};
+inline constexpr RecordKind kInquiryRecord{28, "1C"};
+inline constexpr RecordKind kTransferRecord{80, "50"};
+inline constexpr RecordKind kTaxRecord{85, "55"};
+inline constexpr RecordKind kPaymentRecord{94, "5E"};
+inline constexpr RecordKind kExpenseRecord{64, "40"};
+
+// The fixed transaction code of a payment.
+inline constexpr std::string_view kPaymentCode = "2541";
+
+// The stored PIN block holds a PIN of 6 to 12 digits: its first F lies at index 6 to 12. An
+// empty store, or one without any F, has no usable PIN.
+inline bool storedPinUsable(std::u16string_view block) {
+  const std::size_t firstF = block.find(u'F');
+  return firstF != std::u16string_view::npos && firstF >= 6 && firstF <= 12;
+}
+
+// Appends `value` to the record and tells whether it had exactly `width` bytes. The value is
+// appended either way, as the record is abandoned on a wrong width.
+inline bool appendField(std::string* record, std::string_view value, std::size_t width) {
+  record->append(value);
+  return value.size() == width;
+}
+
+}  // namespace ruzazuv::transaction

@@ -1,0 +1,81 @@
+// The properties whose put does more than store: baReaderName, Pin, money and MerchantID.
+#include "control/card_control.h"
+
+namespace ruzazuv {
+namespace {
+
+// strncmp over at most `m` bytes of `list` from byte `at` against `name`, where the end of
+// either string counts as a terminating zero.
+bool occursAt(const std::string& list, std::size_t at, const std::string& name, std::size_t m) {
+  for (std::size_t k = 0; k < m; ++k) {
+    char a = at + k < list.size() ? list[at + k] : '\0';
+    char b = k < name.size() ? name[k] : '\0';
+    if (a != b) return false;
+    if (a == '\0') return true;
+  }
+  return true;
+}
+
+// Right-aligns `value` in `width` characters, padding with the digit zero on the left; a value
+// of `width` characters or more is kept as it is.
+std::u16string zeroPadded(std::u16string_view value, std::size_t width) {
+  if (value.size() >= width) return std::u16string(value);
+  std::u16string out(width - value.size(), u'0');
+  out.append(value);
+  return out;
+}
+
+std::u16string_view textOf(const std::optional<std::u16string>& value) {
+  if (!value) return {};
+  std::u16string_view v(*value);
+  return v.substr(0, v.find(u'\0'));
+}
+
+}  // namespace
+
+void CardControl::putReaderName(const std::optional<std::u16string>& value) {
+  process_.readerListedNoPullPlug = false;
+  text(Dispid::baReaderName).put(value);
+  process_.lastReaderName.put(value);
+
+  // The reader is exempt from the pull-plug check when its name occurs anywhere inside
+  // noPullPlugReader (no separator is needed). Positions run over the list's length in
+  // characters and never beyond the end of its narrow text.
+  const Text& list = text(Dispid::noPullPlugReader);
+  const Text& name = text(Dispid::baReaderName);
+  const std::string& listNarrow = list.narrow(services_.codec);
+  const std::string& nameNarrow = name.narrow(services_.codec);
+  const std::size_t n = list.length();
+  const std::size_t m = name.length();
+  for (std::size_t i = 0; i < n && i <= listNarrow.size(); ++i) {
+    if (occursAt(listNarrow, i, nameNarrow, m)) {
+      process_.readerListedNoPullPlug = true;
+      break;
+    }
+  }
+}
+
+void CardControl::putPin(const std::optional<std::u16string>& value) {
+  // The PIN block: the PIN's characters followed by F up to 16 characters; characters beyond
+  // the 16th are dropped, but pinLength still counts them.
+  std::u16string_view pin = textOf(value);
+  pinLength_ = static_cast<std::int32_t>(pin.size());
+  std::u16string block(16, u'F');
+  for (std::size_t i = 0; i < pin.size() && i < block.size(); ++i)
+    block[i] = static_cast<char16_t>(pin[i] & 0xFF);
+  process_.pinStore.assign(block);
+  wipeString(block);
+}
+
+void CardControl::putMoney(const std::optional<std::u16string>& value) {
+  std::u16string_view v = textOf(value);
+  // The display form drops the last two characters (the cents); shorter values show nothing.
+  moneyDisplay_.assign(v.size() >= 2 ? v.substr(0, v.size() - 2) : std::u16string_view{});
+  text(Dispid::money).assign(zeroPadded(v, 14));
+}
+
+void CardControl::putMerchantId(const std::optional<std::u16string>& value) {
+  text(Dispid::MerchantID).assign(zeroPadded(textOf(value), 30));
+}
+
+}  // namespace ruzazuv
