@@ -76,6 +76,7 @@ struct SimulatedPcsc::Connection {
   std::uint32_t protocol = 0;
   // kSuccess, or kRemovedCard / kResetCard until the connection reconnects.
   PcscResult event = kSuccess;
+  bool cardGone = false;  // the card it was made to has been pulled out since
 };
 
 SimulatedPcsc::SimulatedPcsc() = default;
@@ -118,6 +119,10 @@ void SimulatedPcsc::insertCard(const std::string& readerName, std::shared_ptr<Si
   reader.powered = true;
   reader.protocol = 0;
   ++reader.eventCounter;
+  // As in pcsc-lite, connections made before see the new card as reset until they reconnect.
+  for (auto& [handle, c] : connections_) {
+    if (c.reader.get() == &reader) c.event = pcsc_code::kResetCard;
+  }
   changed_.notify_all();
 }
 
@@ -134,7 +139,10 @@ void SimulatedPcsc::ejectCardLocked(Reader& reader) {
   reader.protocol = 0;
   ++reader.eventCounter;
   for (auto& [handle, c] : connections_) {
-    if (c.reader.get() == &reader) c.event = kRemovedCard;
+    if (c.reader.get() == &reader) {
+      c.event = kRemovedCard;
+      c.cardGone = true;
+    }
   }
 }
 
@@ -164,6 +172,11 @@ void SimulatedPcsc::failCall(std::string_view name, PcscResult code, int count, 
 void SimulatedPcsc::clearFaults() {
   std::lock_guard lock(mutex_);
   faults_.clear();
+}
+
+void SimulatedPcsc::setStaleHandlesHoldReader(bool hold) {
+  std::lock_guard lock(mutex_);
+  staleHandlesHoldReader_ = hold;
 }
 
 void SimulatedPcsc::setServiceRunning(bool running) {
@@ -251,13 +264,15 @@ PcscResult SimulatedPcsc::findConnection(PcscHandle handle, Connection** connect
   return kSuccess;
 }
 
+bool SimulatedPcsc::holdsReader(const Connection& c) const {
+  if (contexts_.at(c.context) == ContextState::kDead) return false;
+  return staleHandlesHoldReader_ || !c.cardGone;
+}
+
 bool SimulatedPcsc::heldByOthers(const Reader& reader, PcscHandle except,
                                  bool exclusiveOnly) const {
   for (const auto& [handle, c] : connections_) {
-    if (handle == except || c.reader.get() != &reader) continue;
-    // A connection to a card that has since been pulled out, or of a stopped service, no longer
-    // holds the reader.
-    if (c.event == kRemovedCard || contexts_.at(c.context) == ContextState::kDead) continue;
+    if (handle == except || c.reader.get() != &reader || !holdsReader(c)) continue;
     if (!exclusiveOnly || c.shareMode == kShareExclusive) return true;
   }
   return false;
@@ -279,21 +294,19 @@ void SimulatedPcsc::resetCard(Reader& reader, PcscHandle by, bool unpower) {
 
 std::uint32_t SimulatedPcsc::eventState(const Reader& reader) const {
   std::uint32_t state = reader.eventCounter << 16;
-  if (!reader.card) return state | kStateEmpty;
-  state |= kStatePresent;
-  if (reader.card->atr().empty()) state |= kStateMute;
+  state |= reader.card ? kStatePresent : kStateEmpty;
+  if (reader.card && reader.card->atr().empty()) state |= kStateMute;
   bool exclusive = false;
   bool shared = false;
   for (const auto& [handle, c] : connections_) {
-    if (c.reader.get() != &reader || c.event == kRemovedCard ||
-        contexts_.at(c.context) == ContextState::kDead) {
-      continue;
-    }
+    if (c.reader.get() != &reader || !holdsReader(c)) continue;
     (c.shareMode == kShareExclusive ? exclusive : shared) = true;
   }
+  // pcsc-lite shows an exclusive connection even with the reader empty, a shared one only while
+  // a card is in.
   if (exclusive) {
     state |= kStateExclusive;
-  } else if (shared) {
+  } else if (shared && reader.card) {
     state |= kStateInUse;
   }
   return state;
@@ -476,11 +489,12 @@ PcscResult SimulatedPcsc::connect(PcscContext context, const char* readerName,
   c.context = context;
   c.reader = reader;
   c.shareMode = shareMode;
+  // pcsc-lite looks at the sharing before it looks for a card.
+  if (heldByOthers(*reader, 0, shareMode != kShareExclusive)) return finish(kSharingViolation);
   if (shareMode != kShareDirect) {
     if (!reader->card) return finish(kNoSmartcard);
     if (reader->card->atr().empty()) return finish(kUnresponsiveCard);
   }
-  if (heldByOthers(*reader, 0, shareMode != kShareExclusive)) return finish(kSharingViolation);
   if (shareMode != kShareDirect) {
     if (!reader->powered) {
       reader->powered = true;
@@ -554,6 +568,7 @@ PcscResult SimulatedPcsc::reconnect(PcscHandle handle, std::uint32_t shareMode,
   c->shareMode = shareMode;
   c->protocol = active;
   c->event = kSuccess;
+  c->cardGone = false;
   *activeProtocol = active;
   rec.protocol = active;
   changed_.notify_all();

@@ -72,7 +72,8 @@ class SimulatedPcsc : public Pcsc {
   // Inserting into an occupied reader swaps the card: the old one is removed first. The card is
   // powered up (reset) on insertion, as a reader does.
   void insertCard(const std::string& reader, std::shared_ptr<SimulatedCard> card);
-  // Connections to the card then answer kRemovedCard until they reconnect.
+  // Connections to the card then answer kRemovedCard, and kResetCard once a card is back in,
+  // until they reconnect (reconnecting with no card in gives kNoSmartcard), as in pcsc-lite.
   void removeCard(const std::string& reader);
   std::shared_ptr<SimulatedCard> card(const std::string& reader) const;
 
@@ -87,6 +88,12 @@ class SimulatedPcsc : public Pcsc {
   void failCall(PcscCall call, PcscResult code, int count = 1, int after = 0);
   void failCall(std::string_view call, PcscResult code, int count = 1, int after = 0);
   void clearFaults();
+
+  // pcsc-lite (the default): a connection whose card was pulled out keeps its share of the
+  // reader until it is disconnected or reconnected, so a new exclusive connect, even to the card
+  // inserted since, gives kSharingViolation, and the reader keeps showing kStateExclusive. With
+  // false such a connection lets go of the reader at the removal.
+  void setStaleHandlesHoldReader(bool hold);
 
   // Service stopped: every existing context and connection answers kNoService for ever, and
   // establishContext answers kNoService until the service runs again.
@@ -142,6 +149,7 @@ class SimulatedPcsc : public Pcsc {
   PcscResult checkContext(PcscContext context) const;
   PcscResult findConnection(PcscHandle handle, Connection** connection);
   std::uint32_t eventState(const Reader& reader) const;
+  bool holdsReader(const Connection& c) const;
   bool heldByOthers(const Reader& reader, PcscHandle except, bool exclusiveOnly) const;
   void markOthers(const Reader& reader, PcscHandle except, PcscResult event);
   void resetCard(Reader& reader, PcscHandle by, bool unpower);
@@ -160,6 +168,7 @@ class SimulatedPcsc : public Pcsc {
   std::vector<PcscCallRecord> calls_;
   TransmitHook transmitHook_;
   bool serviceRunning_ = true;
+  bool staleHandlesHoldReader_ = true;
   PcscContext nextContext_ = 0x0C0A0001;
   PcscHandle nextHandle_ = 0x0CA70001;
 };

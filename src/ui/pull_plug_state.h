@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "ui/countdown_dialog.h"
+
 namespace ruzazuv {
 
 struct PullPlugState {
@@ -21,6 +23,7 @@ struct PullPlugState {
   std::atomic<bool> done{false};
   bool pullPlugPassed = false;
   std::atomic<bool> cardRemoved{false};
+  CountdownDialog dialog;
 };
 
 }  // namespace ruzazuv

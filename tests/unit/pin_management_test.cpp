@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "apdu/hex_codec.h"
 #include "support/control_harness.h"
 #include "support/scripted_card.h"
 
@@ -39,7 +40,9 @@ TEST_F(PinTest, PinPutBuildsBlockOfDigitsFollowedByF) {
   EXPECT_EQ(c().pinLength(), 20);
 
   // The put stops at a zero character; each character contributes its low 8 bits.
-  c().putText(Dispid::Pin, std::u16string(u"12\0" u"34", 5));
+  c().putText(Dispid::Pin, std::u16string(u"12\0"
+                                          u"34",
+                                          5));
   EXPECT_EQ(store(), u"12FFFFFFFFFFFFFF");
   EXPECT_EQ(c().pinLength(), 2);
   c().putText(Dispid::Pin, u"\u01311234");
@@ -88,8 +91,9 @@ TEST_F(PinTest, DisabledRulesLetOtherwiseRefusedPinsThrough) {
   c().putInt(Dispid::CheckPINLength, 0);
   c().putText(Dispid::Pin, u"12345");
   ASSERT_EQ(c().call(Dispid::ChangePIN), 0);
-  EXPECT_EQ(h.commandsHex(),
-            (std::vector<std::string>{"00A402000200C2", "00D2010408" "12345FFFFFFFFFFF"}));
+  EXPECT_EQ(h.commandsHex(), (std::vector<std::string>{"00A402000200C2",
+                                                       "00D2010408"
+                                                       "12345FFFFFFFFFFF"}));
   EXPECT_EQ(blockHex(h.card->pinBlock()), "12345FFFFFFFFFFF");
 
   // Seventeen digits: the block holds sixteen, and the seventeenth position is past its end.
@@ -217,9 +221,9 @@ TEST_F(PinTest, BpqGivesItsLowByteAsP2) {
     const char* p2;
   };
   // The decimal-digit values arrive unchanged; every other value is sent as its low byte.
-  const std::vector<Case> cases = {{0x10, "10"}, {0x45, "45"}, {0x99, "99"}, {5, "05"},
-                                   {0x1A, "1A"}, {0xA0, "A0"}, {0x123, "23"}, {-1, "FF"},
-                                   {-32768, "00"}};
+  const std::vector<Case> cases = {{0x10, "10"},  {0x45, "45"}, {0x99, "99"},
+                                   {5, "05"},     {0x1A, "1A"}, {0xA0, "A0"},
+                                   {0x123, "23"}, {-1, "FF"},   {-32768, "00"}};
   for (const Case& k : cases) {
     h.clearCommands();
     c().putInt(Dispid::bPq, k.bPq);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "apdu/hex_codec.h"
 #include "support/control_harness.h"
 
 namespace ruzazuv::testing {
@@ -37,8 +38,12 @@ std::string referenceEncryption(std::string plain) {
   return BytesToHex(out.data(), static_cast<std::size_t>(written + last));
 }
 
-std::u16string wide(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-std::string narrow(std::u16string_view w) { return std::string(w.begin(), w.end()); }
+std::u16string wide(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+std::string narrow(std::u16string_view w) {
+  return std::string(w.begin(), w.end());
+}
 
 class ServerAuthenticationTest : public ::testing::Test {
  protected:
@@ -126,8 +131,7 @@ TEST_F(ServerAuthenticationTest, AnswerMustMatchTheFirstThirtyTwoCharactersExact
   std::string lower = answer;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   ASSERT_NE(lower, answer);  // the answer has letters to lower
-  const std::vector<std::string> wrong = {lower, answer.substr(0, 31), "",
-                                          std::string(32, '0')};
+  const std::vector<std::string> wrong = {lower, answer.substr(0, 31), "", std::string(32, '0')};
   for (const std::string& w : wrong) {
     c().putInt(Dispid::uiSW12, 0);
     EXPECT_EQ(authenticate(w), CardControl::kRefused) << w;

@@ -5,16 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "card_profile.h"
+#include "apdu/hex_codec.h"
+#include "sim/card_profile.h"
 #include "support/control_harness.h"
 #include "support/scripted_card.h"
 
 namespace ruzazuv::testing {
 namespace {
 
-Dispid logEntry(int n) { return static_cast<Dispid>(static_cast<int>(Dispid::tradeLog1) + n - 1); }
+Dispid logEntry(int n) {
+  return static_cast<Dispid>(static_cast<int>(Dispid::tradeLog1) + n - 1);
+}
 
-std::u16string wide(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string wide(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 class TradeLogTest : public ::testing::Test {
  protected:
@@ -58,7 +63,8 @@ TEST_F(TradeLogTest, RecordsOfOneAndOfTwoHundredFiftySixBytesComeBackWhole) {
   std::string lower = longRecord;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   const std::string profile = R"({"atr": "3B8C8131FE4552555A415A55564649534331EC",
-      "protocols": ["T1"], "tradeLog": ["00", ")" + lower + R"("]})";
+      "protocols": ["T1"], "tradeLog": ["00", ")" +
+                              lower + R"("]})";
   h.card = std::make_shared<sim::FiscCard>(sim::parseCardProfile(profile));
   h.pcsc.insertCard(kReader, h.card);
   begin();

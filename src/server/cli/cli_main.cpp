@@ -14,6 +14,7 @@
 #include "platform/system_pcsc.h"
 #include "platform/system_timer.h"
 #include "rpc/rpc_dispatcher.h"
+#include "ui/scripted_dialog_host.h"
 
 using namespace ruzazuv;
 
@@ -51,7 +52,18 @@ int main(int argc, char** argv) {
       options.pageAddress ? std::optional<std::u16string>(utf8ToUtf16(*options.pageAddress))
                           : std::nullopt;
 
-  ControlServices services{*pcsc, clock, timer, codec, nullptr};
+  std::unique_ptr<DialogHost> dialogs;
+  if (!options.ui.empty()) {
+    std::vector<ScriptedAction> actions;
+    if (auto error = parseScriptedActions(options.ui.substr(std::string("scripted:").size()),
+                                          &actions)) {
+      std::cerr << "ruzazuv-cli: --ui: " << *error << "\n";
+      return 2;
+    }
+    dialogs = std::make_unique<ScriptedDialogHost>(std::move(actions), std::cerr);
+  }
+
+  ControlServices services{*pcsc, clock, timer, codec, dialogs.get()};
   ControlRegistry controls([&] {
     auto control = std::make_unique<CardControl>(services, process, siteAddress);
     control->setClientSite(pageAddress);
