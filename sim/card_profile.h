@@ -29,10 +29,10 @@
 namespace ruzazuv::sim {
 
 struct CardFaults {
-  bool applicationMissing = false;       // "applicationMissing": SELECT of the application: 6A 82
-  bool statusOnly = false;               // "statusOnly": every command answers 90 00 alone
+  bool applicationMissing = false;  // "applicationMissing": SELECT of the application: 6A 82
+  bool statusOnly = false;          // "statusOnly": every command answers 90 00 alone
   std::map<std::uint16_t, std::set<int>> missingRecords;  // "missingRecords": {"1001": [5, 6]}
-  std::optional<std::uint16_t> tacLengthField;  // "tacLengthField": "0016", sent as is
+  std::optional<std::uint16_t> tacLengthField;            // "tacLengthField": "0016", sent as is
   bool authorisationStatusOnly = false;  // "authorisationStatusOnly": the authorisation answers
   std::uint16_t authorisationStatus = 0x9000;  // "authorisationStatus": "6985" (with the above)
 };

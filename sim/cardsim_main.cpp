@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     auto value = [&](long low, long high, long* out) {
       if (i + 1 >= argc || !number(argv[i + 1], out) || *out < low || *out > high) {
-        std::cerr << "ruzazuv-cardsim: " << arg << " needs a number from " << low << " to "
-                  << high << "\n";
+        std::cerr << "ruzazuv-cardsim: " << arg << " needs a number from " << low << " to " << high
+                  << "\n";
         std::exit(2);
       }
       ++i;

@@ -90,7 +90,8 @@ struct CardSimRunner::State {
   int nextGroup = 1;
   std::vector<std::vector<std::uint8_t>> received;  // every command APDU, for `count`
 
-  explicit State(CardSimOptions o) : options(std::move(o)), link(options.vpcdHost, options.vpcdPort) {}
+  explicit State(CardSimOptions o)
+      : options(std::move(o)), link(options.vpcdHost, options.vpcdPort) {}
 
   void log(const std::string& text) const {
     std::cerr << "ruzazuv-cardsim[" << options.vpcdPort << "]: " << text << std::endl;
@@ -342,14 +343,17 @@ struct CardSimRunner::State {
         reply(clientId, "ok " + std::to_string(n));
       } else if (verb == "status") {
         reply(clientId, "ok inserted=" + std::to_string(inserted ? 1 : 0) +
-                            " connected=" + std::to_string(link.connected() ? 1 : 0) +
-                            " card=" + card->profile().name +
-                            " commands=" + std::to_string(received.size()));
+                            " connected=" + std::to_string(link.connected() ? 1 : 0) + " card=" +
+                            card->profile().name + " commands=" + std::to_string(received.size()));
       } else if (verb == "quit") {
         reply(clientId, "ok bye");
         quit = true;
       } else {
-        reply(clientId, "error unknown command: " + verb);
+        std::string shown = verb.substr(0, 40);
+        for (char& ch : shown) {
+          if (ch < 0x20 || ch > 0x7E) ch = '?';
+        }
+        reply(clientId, "error unknown command: " + shown);
       }
     } catch (const std::exception& e) {
       reply(clientId, std::string("error ") + e.what());

@@ -112,9 +112,13 @@ FiscCard::FiscCard(CardProfile profile)
   }
 }
 
-std::vector<std::uint8_t> FiscCard::atr() const { return profile_.atr; }
+std::vector<std::uint8_t> FiscCard::atr() const {
+  return profile_.atr;
+}
 
-std::uint32_t FiscCard::protocols() const { return profile_.protocols; }
+std::uint32_t FiscCard::protocols() const {
+  return profile_.protocols;
+}
 
 void FiscCard::reset() {
   std::lock_guard lock(mutex_);
@@ -243,9 +247,8 @@ FiscCard::Response FiscCard::randomNumber(const Command& c) {
 
 FiscCard::Response FiscCard::authorise(const Command& c) {
   if (c.p1 != 0x10 || c.p2 != 0x80) return status(kWrongP1P2);
-  if (!c.hasData ||
-      std::ranges::find(kTransactionRecordLengths, c.data.size()) ==
-          kTransactionRecordLengths.end()) {
+  if (!c.hasData || std::ranges::find(kTransactionRecordLengths, c.data.size()) ==
+                        kTransactionRecordLengths.end()) {
     return status(kWrongLength);
   }
   if (!applicationSelected_) return status(kConditionsNotSatisfied);

@@ -15,7 +15,8 @@
 
 namespace {
 
-constexpr const char* kHelp = R"(usage: ruzazuv-pcsc-apdu --reader NAME [--shared] [--t0] [--repeat N] APDU_HEX...
+constexpr const char* kHelp =
+    R"(usage: ruzazuv-pcsc-apdu --reader NAME [--shared] [--t0] [--repeat N] APDU_HEX...
 
 Connects to the card in NAME (exclusively with T=1 unless told otherwise), sends each APDU in
 turn, prints "> COMMAND" and "< ANSWER" for each, and on standard error the number of exchanges
@@ -98,8 +99,9 @@ int main(int argc, char** argv) {
     }
   }
   std::fprintf(stderr, "exchanges=%ld mean_us=%.1f\n", exchanges,
-               exchanges ? static_cast<double>(total.count()) / 1000.0 / static_cast<double>(exchanges)
-                         : 0.0);
+               exchanges
+                   ? static_cast<double>(total.count()) / 1000.0 / static_cast<double>(exchanges)
+                   : 0.0);
   SCardDisconnect(card, SCARD_LEAVE_CARD);
   SCardReleaseContext(context);
   return status;

@@ -103,14 +103,15 @@ int main(int argc, char** argv) {
   std::string lastProblem = "no PC/SC service";
   while (Clock::now() < deadline) {
     if (!haveContext) {
-      haveContext = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) ==
-                    SCARD_S_SUCCESS;
+      haveContext =
+          SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS;
     }
     if (haveContext) {
       auto listed = listReaders(context);
       if (list) {
         for (const auto& r : listed) {
-          std::printf("%s\t0x%08lX\n", r.c_str(), static_cast<unsigned long>(eventState(context, r)));
+          std::printf("%s\t0x%08lX\n", r.c_str(),
+                      static_cast<unsigned long>(eventState(context, r)));
         }
         SCardReleaseContext(context);
         return 0;

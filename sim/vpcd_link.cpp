@@ -15,6 +15,8 @@ namespace vpcd {
 
 std::optional<std::vector<std::uint8_t>> answer(SimulatedCard& card,
                                                 std::span<const std::uint8_t> message) {
+  // Not part of the protocol; answering it would shift every later answer by one.
+  if (message.empty()) return std::nullopt;
   if (message.size() == 1) {
     switch (message[0]) {
       case kPowerOff:
@@ -44,7 +46,9 @@ void setOption(int fd, int level, int name) {
 
 VpcdLink::VpcdLink(std::string host, std::uint16_t port) : host_(std::move(host)), port_(port) {}
 
-VpcdLink::~VpcdLink() { close(); }
+VpcdLink::~VpcdLink() {
+  close();
+}
 
 bool VpcdLink::connect(std::string* error) {
   close();

@@ -34,8 +34,7 @@ std::int32_t CardControl::FiscCardTax() {
   if (!appendField(&record, narrow(Dispid::FdId), kFdIdWidth)) return refuse(kBadFdId);
   if (!appendField(&record, narrow(Dispid::FdChkCode), kCheckCodeWidth))
     return refuse(kBadCheckCode);
-  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth))
-    return refuse(kBadDateTime);
+  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth)) return refuse(kBadDateTime);
   if (!appendField(&record, narrow(Dispid::PaymentType), kPaymentTypeWidth))
     return refuse(kBadPaymentType);
   if (!SelectTransactionAccount(&record, &ret)) return ret;

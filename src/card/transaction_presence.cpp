@@ -23,7 +23,9 @@ bool pullPlugCheck(CardControl& control, std::int32_t* code) {
   return false;
 }
 
-std::u16string firstThree(const std::u16string& value) { return value.substr(0, 3); }
+std::u16string firstThree(const std::u16string& value) {
+  return value.substr(0, 3);
+}
 
 }  // namespace
 
@@ -37,8 +39,7 @@ std::int32_t CardControl::FiscCardTransfer() {
   if (!appendField(&record, narrow(Dispid::FdId), kFdIdWidth)) return refuse(kBadFdId);
   if (!appendField(&record, narrow(Dispid::FdChkCode), kCheckCodeWidth))
     return refuse(kBadCheckCode);
-  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth))
-    return refuse(kBadDateTime);
+  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth)) return refuse(kBadDateTime);
   if (!appendField(&record, narrow(Dispid::ImprtAccnt), kImportAccountWidth))
     return refuse(kBadImportAccount);
   if (!SelectTransactionAccount(&record, &ret)) return ret;
@@ -70,8 +71,7 @@ std::int32_t CardControl::FiscCardExpense() {
   if (!appendField(&record, narrow(Dispid::FdId), kFdIdWidth)) return refuse(kBadFdId);
   if (!appendField(&record, narrow(Dispid::FdChkCode), kCheckCodeWidth))
     return refuse(kBadCheckCode);
-  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth))
-    return refuse(kBadDateTime);
+  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth)) return refuse(kBadDateTime);
   if (!SelectTransactionAccount(&record, &ret)) return ret;
 
   if (std::int32_t code = 0; !pullPlugCheck(*this, &code)) return refuse(code);

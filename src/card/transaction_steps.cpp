@@ -82,8 +82,7 @@ PcscResult CardControl::RequestTac(const std::string& record, std::size_t length
   // Callers have checked every field, so the record holds at least `length` bytes; a longer
   // one (a transaction code of more than four characters) is cut at its length.
   const std::size_t sent = std::min(length, record.size());
-  const std::string data =
-      BytesToHex(reinterpret_cast<const std::uint8_t*>(record.data()), sent);
+  const std::string data = BytesToHex(reinterpret_cast<const std::uint8_t*>(record.data()), sent);
   const PcscResult result = TransmitApdu("00", "E2", "10", "80", lc, data, "00");
   if (result != pcsc_code::kSuccess) return result;
   // A status word alone leaves ICC, TACLen and TAC as they were.

@@ -23,8 +23,10 @@ const std::array<MethodFn, kMaxDispid + 1>& methodTable() {
     set(Dispid::VerifyPIN, &CardControl::VerifyPIN);
     set(Dispid::ChangePIN, &CardControl::ChangePIN);
     set(Dispid::FiscCardInquiry, &CardControl::FiscCardInquiry);
+    set(Dispid::FiscCardTransfer, &CardControl::FiscCardTransfer);
     set(Dispid::FiscCardTax, &CardControl::FiscCardTax);
     set(Dispid::FiscCardPayment, &CardControl::FiscCardPayment);
+    set(Dispid::FiscCardExpense, &CardControl::FiscCardExpense);
     set(Dispid::FiscListTradeLog, &CardControl::FiscListTradeLog);
     set(Dispid::GenRandomNumber, &CardControl::GenRandomNumber);
     set(Dispid::AuthenServer, &CardControl::AuthenServer);

@@ -326,7 +326,9 @@ PcscResult SimulatedPcsc::negotiate(const Reader& reader, std::uint32_t preferre
   return kSuccess;
 }
 
-void SimulatedPcsc::record(PcscCallRecord r) { calls_.push_back(std::move(r)); }
+void SimulatedPcsc::record(PcscCallRecord r) {
+  calls_.push_back(std::move(r));
+}
 
 // ---- the PC/SC calls -----------------------------------------------------------------------
 
@@ -619,7 +621,7 @@ PcscResult SimulatedPcsc::status(PcscHandle handle, char* readerName, std::uint3
   const Reader& reader = *c->reader;
   CardState cardState = CardState::kAbsent;
   if (reader.card) {
-    cardState = !reader.powered      ? CardState::kPresent
+    cardState = !reader.powered    ? CardState::kPresent
                 : c->protocol != 0 ? CardState::kSpecific
                                    : CardState::kNegotiable;
   }

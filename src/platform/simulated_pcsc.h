@@ -155,8 +155,7 @@ class SimulatedPcsc : public Pcsc {
   void resetCard(Reader& reader, PcscHandle by, bool unpower);
   void ejectCardLocked(Reader& reader);
   void record(PcscCallRecord r);
-  static PcscResult negotiate(const Reader& reader, std::uint32_t preferred,
-                              std::uint32_t* active);
+  static PcscResult negotiate(const Reader& reader, std::uint32_t preferred, std::uint32_t* active);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;  // a card or reader came or went

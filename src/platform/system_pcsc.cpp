@@ -55,6 +55,8 @@ PcscResult SystemPcsc::getStatusChange(PcscContext context, std::uint32_t timeou
   for (std::uint32_t i = 0; i < count; ++i) {
     // pcsc-lite would dereference a missing name; winscard refuses it.
     if (states[i].reader == nullptr) return pcsc_code::kInvalidValue;
+    // pcsc-lite answers an empty name with success and no state; winscard knows no such reader.
+    if (states[i].reader[0] == '\0') return pcsc_code::kUnknownReader;
     native[i].szReader = states[i].reader;
     native[i].pvUserData = states[i].userData;
     native[i].dwCurrentState = states[i].currentState;

@@ -90,6 +90,8 @@ TEST_F(CardConnectionTest, EmptyOwnReaderNameFailsEvenWhenTheFallbackShowsOne) {
 }
 
 TEST_F(CardConnectionTest, IdentityIsKeptForTheSameReaderUntilDisconnect) {
+  // As winscard has it: a pulled card's stale connection no longer holds the reader.
+  h.pcsc.setStaleHandlesHoldReader(false);
   ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
   const std::u16string first = h.process.cardIdentity.wide();
   auto second = makeCard("second-card.json");
@@ -115,6 +117,7 @@ TEST_F(CardConnectionTest, FailedIdentityReadGivesNotAvailableButConnects) {
 }
 
 TEST_F(CardConnectionTest, RefusedRecordsGiveAnEmptyIdentityThatIsReadAgain) {
+  h.pcsc.setStaleHandlesHoldReader(false);
   auto faults = h.card->faults();
   faults.missingRecords[0x1001] = {2, 3};
   h.card->setFaults(faults);
@@ -159,6 +162,9 @@ TEST_F(CardConnectionTest, DisconnectUsesTheMappedDisposition) {
 
 TEST_F(CardConnectionTest, SecondExclusiveConnectIsRefusedByTheService) {
   ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
+  EXPECT_EQ(c().call(Dispid::ConnectCard), pcsc_code::kSharingViolation);
+  // As pcsc-lite has it, the pulled card's connection keeps the reader until it is renewed.
+  h.pcsc.insertCard(kReader, makeCard("second-card.json"));
   EXPECT_EQ(c().call(Dispid::ConnectCard), pcsc_code::kSharingViolation);
 }
 

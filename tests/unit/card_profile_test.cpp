@@ -13,7 +13,9 @@
 namespace ruzazuv::sim {
 namespace {
 
-CardProfile builtin(const char* file) { return loadCardProfile(builtinProfilePath(file)); }
+CardProfile builtin(const char* file) {
+  return loadCardProfile(builtinProfilePath(file));
+}
 
 TEST(CardProfiles, ShippedProfilesLoadWithValidAtrs) {
   for (auto file : {"default.json", "second-card.json", "no-application.json", "t0-only.json",
@@ -60,8 +62,8 @@ TEST(CardProfiles, InvalidContentIsRefusedByName) {
   EXPECT_TRUE(refused("{" + atr + R"(, "pin": "12a456"})", "pin"));
   EXPECT_TRUE(refused("{" + atr + R"(, "accounts": ["00000000000000001"]})", "accounts"));
   EXPECT_TRUE(refused("{" + atr + R"(, "pinTries": 0})", "pinTries"));
-  EXPECT_TRUE(refused("{" + atr + R"(, "faults": {"missingRecords": {"10": [1]}}})",
-                      "missingRecords"));
+  EXPECT_TRUE(
+      refused("{" + atr + R"(, "faults": {"missingRecords": {"10": [1]}}})", "missingRecords"));
   EXPECT_TRUE(refused("{" + atr + R"(, "faults": {"nonsense": true}})", "nonsense"));
   EXPECT_TRUE(refused("{" + atr + R"(, "colour": 1})", "colour"));
 }
@@ -70,13 +72,13 @@ TEST(Atr, ProtocolsFollowTheInterfaceBytes) {
   auto parse = [](const char* text) { return parseAtr(parseHex(text).value()); };
   EXPECT_EQ(parse("3B0C52555A415A55564649534330")->protocols, kProtocolT0);
   EXPECT_EQ(parse("3B8C8131FE4552555A415A55564649534331EC")->protocols, kProtocolT1);
-  const auto both = parse("3B8080010101");  // TD1 T=0, TD2 T=1, TCK
+  const auto both = parse("3B80800101");  // TD1 T=0, TD2 T=1, TCK
   ASSERT_TRUE(both);
   EXPECT_EQ(both->protocols, kProtocolT0 | kProtocolT1);
-  EXPECT_FALSE(parse("3B8080010100"));  // wrong TCK
-  EXPECT_FALSE(parse("3B0C52555A"));    // historical bytes missing
-  EXPECT_FALSE(parse("3B80"));          // TD1 announced, absent
-  EXPECT_FALSE(parse("3C00"));          // no such TS
+  EXPECT_FALSE(parse("3B80800100"));  // wrong TCK
+  EXPECT_FALSE(parse("3B0C52555A"));  // historical bytes missing
+  EXPECT_FALSE(parse("3B80"));        // TD1 announced, absent
+  EXPECT_FALSE(parse("3C00"));        // no such TS
 }
 
 }  // namespace

@@ -11,9 +11,9 @@ using Trigger = ScriptStep::Trigger;
 using Action = ScriptStep::Action;
 
 TEST(CardSimScript, ParsesTriggersAndActions) {
-  const auto steps =
-      parseScript(" on-apdu:0020#2+1000,remove; then:2000 ,insert;after:50,swap:second-card.json;"
-                  "on-apdu:00E2,load:t0-only.json;then:0,quit;");
+  const auto steps = parseScript(
+      " on-apdu:0020#2+1000,remove; then:2000 ,insert;after:50,swap:second-card.json;"
+      "on-apdu:00E2,load:t0-only.json;then:0,quit;");
   ASSERT_EQ(steps.size(), 5u);
   EXPECT_EQ(steps[0].trigger, Trigger::kOnApdu);
   EXPECT_EQ(steps[0].prefix, (std::vector<std::uint8_t>{0x00, 0x20}));
@@ -33,9 +33,9 @@ TEST(CardSimScript, ParsesTriggersAndActions) {
 }
 
 TEST(CardSimScript, RefusesMalformedSteps) {
-  for (auto text : {"remove", "after:x,remove", "after:-5,remove", "on-apdu:0G,remove",
-                    "on-apdu:0020#0,remove", "after:5,explode", "after:5,swap:", "then:5,remove",
-                    "soon:5,remove"}) {
+  for (auto text :
+       {"remove", "after:x,remove", "after:-5,remove", "on-apdu:0G,remove", "on-apdu:0020#0,remove",
+        "after:5,explode", "after:5,swap:", "then:5,remove", "soon:5,remove"}) {
     EXPECT_THROW(parseScript(text), std::invalid_argument) << text;
   }
   EXPECT_TRUE(parseScript("").empty());

@@ -14,7 +14,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes hex(std::string_view text) { return parseHex(text).value(); }
+Bytes hex(std::string_view text) {
+  return parseHex(text).value();
+}
 
 Bytes withSw(Bytes data, std::uint16_t sw) {
   data.push_back(static_cast<std::uint8_t>(sw >> 8));
@@ -22,9 +24,13 @@ Bytes withSw(Bytes data, std::uint16_t sw) {
   return data;
 }
 
-Bytes sw(std::uint16_t value) { return withSw({}, value); }
+Bytes sw(std::uint16_t value) {
+  return withSw({}, value);
+}
 
-Bytes ascii(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes ascii(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -76,7 +82,10 @@ TEST_F(FiscCardTest, OwnDataRecordsHoldIssueNumberRemarkAndAccounts) {
   openApplication();
   EXPECT_EQ(send("00B2010400"), sw(0x6986));  // no file selected yet
   send("00A40200021001");
-  EXPECT_EQ(send("00B2010400"), withSw(hex("0108" "30313233" "00000000"), 0x9000));
+  EXPECT_EQ(send("00B2010400"), withSw(hex("0108"
+                                           "30313233"
+                                           "00000000"),
+                                       0x9000));
   const Bytes remark = send("00B2020400");
   ASSERT_EQ(remark.size(), 2u + 30u + 2u);
   EXPECT_EQ(Bytes(remark.begin() + 2, remark.end() - 2), card.profile().remark);
@@ -104,7 +113,9 @@ TEST_F(FiscCardTest, ImportAccountsAndTradeLog) {
   EXPECT_EQ(send("00B2030400").size(), 25u + 2u);
   EXPECT_EQ(send("00B2040400"), sw(0x6A83));
 
-  send("00A4020002" "00C2");
+  send(
+      "00A4020002"
+      "00C2");
   EXPECT_EQ(send("00B2010400"), sw(0x6982));  // the PIN record cannot be read
 }
 
@@ -132,13 +143,23 @@ TEST_F(FiscCardTest, VerifyWantsAnEightBytePinBlock) {
 
 TEST_F(FiscCardTest, PinChangeNeedsTheOldPinAndThePinFile) {
   openApplication();
-  send("00A4020002" "00C2");
-  EXPECT_EQ(send("00D2010408" "654321FFFFFFFFFF"), sw(0x6982));
+  send(
+      "00A4020002"
+      "00C2");
+  EXPECT_EQ(send("00D2010408"
+                 "654321FFFFFFFFFF"),
+            sw(0x6982));
   verify("123456");
   send("00A40200021001");
-  EXPECT_EQ(send("00D2010408" "654321FFFFFFFFFF"), sw(0x6981));
-  send("00A4020002" "00C2");
-  EXPECT_EQ(send("00D2010408" "654321FFFFFFFFFF"), sw(0x9000));
+  EXPECT_EQ(send("00D2010408"
+                 "654321FFFFFFFFFF"),
+            sw(0x6981));
+  send(
+      "00A4020002"
+      "00C2");
+  EXPECT_EQ(send("00D2010408"
+                 "654321FFFFFFFFFF"),
+            sw(0x9000));
   EXPECT_EQ(toHex(card.pinBlock()), "654321FFFFFFFFFF");
   EXPECT_EQ(verify("123456"), sw(0x63C2));
   EXPECT_EQ(verify("654321"), sw(0x9000));
@@ -157,7 +178,10 @@ TEST_F(FiscCardTest, RandomNumbersAreFreshEachTime) {
 class AuthorisationTest : public FiscCardTest {
  protected:
   // An inquiry record: transaction code, check code, account (28 bytes).
-  const std::string record = "2500" "CHK00001" "0081234567890101";
+  const std::string record =
+      "2500"
+      "CHK00001"
+      "0081234567890101";
   Bytes command() const {
     return hex("00E21080") + Bytes{static_cast<std::uint8_t>(record.size())} + ascii(record) +
            Bytes{0x00};
@@ -235,7 +259,8 @@ TEST(FiscCardFaults, ProfilesSwitchFaultsOn) {
   few.transmit(hex("00A40200021001"));
   EXPECT_EQ(few.transmit(hex("00B2040400")).size(), 20u);
   for (int r = 5; r <= 10; ++r) {
-    EXPECT_EQ(few.transmit(Bytes{0x00, 0xB2, static_cast<std::uint8_t>(r), 0x04, 0x00}), sw(0x6A83));
+    EXPECT_EQ(few.transmit(Bytes{0x00, 0xB2, static_cast<std::uint8_t>(r), 0x04, 0x00}),
+              sw(0x6A83));
   }
 }
 

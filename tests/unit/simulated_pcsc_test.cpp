@@ -181,8 +181,7 @@ TEST_F(SimulatedPcscTest, ConnectRefusesMissingReadersCardsAndProtocols) {
   std::uint32_t protocol = 0;
   EXPECT_EQ(pcsc.connect(context, nullptr, kShareExclusive, kProtocolT1, &h, &protocol),
             kUnknownReader);
-  EXPECT_EQ(pcsc.connect(context, "", kShareExclusive, kProtocolT1, &h, &protocol),
-            kUnknownReader);
+  EXPECT_EQ(pcsc.connect(context, "", kShareExclusive, kProtocolT1, &h, &protocol), kUnknownReader);
   EXPECT_EQ(pcsc.connect(context, "Other", kShareExclusive, kProtocolT1, &h, &protocol),
             kUnknownReader);
   EXPECT_EQ(pcsc.connect(context, kReader, 9, kProtocolT1, &h, &protocol), kInvalidValue);
@@ -190,9 +189,9 @@ TEST_F(SimulatedPcscTest, ConnectRefusesMissingReadersCardsAndProtocols) {
   pcsc.insertCard(kReader, std::make_shared<FixedCard>(Bytes{0x3B, 0x00}, kProtocolT0));
   EXPECT_EQ(pcsc.connect(context, kReader, kShareExclusive, kProtocolT1, &h, &protocol),
             kProtoMismatch);
-  EXPECT_EQ(pcsc.connect(context, kReader, kShareExclusive, kProtocolT0 | kProtocolT1, &h,
-                         &protocol),
-            kSuccess);
+  EXPECT_EQ(
+      pcsc.connect(context, kReader, kShareExclusive, kProtocolT0 | kProtocolT1, &h, &protocol),
+      kSuccess);
   EXPECT_EQ(protocol, kProtocolT0);
 
   pcsc.removeCard(kReader);
@@ -238,8 +237,7 @@ TEST_F(SimulatedPcscTest, StaleConnectionCanLetGoOfTheReader) {
   pcsc.insertCard(kReader, card);
   PcscHandle second = connect(kShareExclusive);
   std::uint32_t protocol = 0;
-  EXPECT_EQ(pcsc.reconnect(h, kShareShared, kProtocolT1, kLeaveCard, &protocol),
-            kSharingViolation);
+  EXPECT_EQ(pcsc.reconnect(h, kShareShared, kProtocolT1, kLeaveCard, &protocol), kSharingViolation);
   EXPECT_EQ(send(second), kSuccess);
 }
 
@@ -335,8 +333,8 @@ TEST_F(SimulatedPcscTest, AttributesComeFromTheReader) {
 }
 
 TEST_F(SimulatedPcscTest, TransmitChecksProtocolAndCapacity) {
-  pcsc.insertCard(kReader, std::make_shared<FixedCard>(Bytes{0x3B, 0x00}, kProtocolT1,
-                                                       Bytes(300, 0x61)));
+  pcsc.insertCard(kReader,
+                  std::make_shared<FixedCard>(Bytes{0x3B, 0x00}, kProtocolT1, Bytes(300, 0x61)));
   PcscHandle h = connect();
   EXPECT_EQ(send(h, kProtocolT0), kProtoMismatch);
   std::uint8_t recv[272];

@@ -16,12 +16,13 @@ const char* const kBridgeUsage =
 
 namespace {
 
+// 0 asks for any free port (the bridge reports the one it got).
 std::optional<std::string> parsePort(const std::string& text, std::uint16_t* port) {
   unsigned value = 0;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value == 0 || value > 65535)
-    return "a port is a number from 1 to 65535: " + text;
+  if (text.empty() || ec != std::errc() || ptr != end || value > 65535)
+    return "a port is a number from 0 to 65535: " + text;
   *port = static_cast<std::uint16_t>(value);
   return std::nullopt;
 }
@@ -101,6 +102,8 @@ std::optional<std::string> parseBridgeOptions(const std::vector<std::string>& ar
     }
   }
   if (out->demoPort != 0 && !out->serveDemo) return "--demo-port needs --serve-demo";
+  if (out->action == Action::kRegister && out->port == 0)
+    return "a registered service needs a fixed --port";
   if (out->action != Action::kServe && out->serveDemo)
     return "--serve-demo is for an interactive run, not for a registered service";
   return std::nullopt;

@@ -181,6 +181,16 @@ HandshakeVerdict judgeHandshake(const HttpHead& head, std::uint16_t port,
   if (head.target != "/" && head.target.rfind("/?", 0) != 0) return refuse(404, "no such path");
   if (!head.listsToken("Upgrade", "websocket") || !head.listsToken("Connection", "upgrade"))
     return refuse(426, "this port speaks WebSocket only");
+  if (head.count("Sec-WebSocket-Version") != 1 || *head.header("Sec-WebSocket-Version") != "13")
+    return refuse(426, "WebSocket version 13 only");
+  // The key is 16 random bytes in base64: 24 characters ending in "==".
+  const std::optional<std::string> key = head.header("Sec-WebSocket-Key");
+  if (head.count("Sec-WebSocket-Key") != 1 || key->size() != 24 || key->substr(22) != "==" ||
+      !std::all_of(key->begin(), key->begin() + 22, [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '+' || c == '/';
+      }))
+    return refuse(400, "bad Sec-WebSocket-Key");
   return verdict;
 }
 
@@ -206,7 +216,7 @@ std::string refusalResponse(int status, std::string_view reason) {
   std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + std::string(statusText(status)) +
                        "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
                        std::to_string(body.size()) + "\r\nConnection: close\r\n";
-  if (status == 426) answer += "Upgrade: websocket\r\n";
+  if (status == 426) answer += "Upgrade: websocket\r\nSec-WebSocket-Version: 13\r\n";
   answer += "\r\n" + body;
   return answer;
 }

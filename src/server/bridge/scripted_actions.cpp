@@ -4,15 +4,15 @@
 
 namespace ruzazuv::bridge {
 
-std::optional<std::vector<ScriptedAction>> parseScriptedActions(std::string_view text,
+std::optional<std::vector<ViewAction>> parseViewActions(std::string_view text,
                                                                 std::string* error) {
   static constexpr std::uint32_t kMaxDelayMs = 600000;
-  std::vector<ScriptedAction> actions;
+  std::vector<ViewAction> actions;
   if (text.empty()) return actions;
   while (true) {
     const std::size_t comma = text.find(',');
     std::string_view item = text.substr(0, comma);
-    ScriptedAction action;
+    ViewAction action;
     if (const std::size_t at = item.find('@'); at != std::string_view::npos) {
       const std::string_view delay = item.substr(at + 1);
       auto [ptr, ec] = std::from_chars(delay.data(), delay.data() + delay.size(), action.delayMs);
@@ -24,17 +24,17 @@ std::optional<std::vector<ScriptedAction>> parseScriptedActions(std::string_view
       item = item.substr(0, at);
     }
     if (item == "ok") {
-      action.step = ScriptedStep::kOk;
+      action.step = ViewStep::kOk;
     } else if (item == "cancel") {
-      action.step = ScriptedStep::kCancel;
+      action.step = ViewStep::kCancel;
     } else if (item == "decoy") {
-      action.step = ScriptedStep::kDecoy;
+      action.step = ViewStep::kDecoy;
     } else if (item == "background") {
-      action.step = ScriptedStep::kBackground;
+      action.step = ViewStep::kBackground;
     } else if (item == "unavailable") {
-      action.step = ScriptedStep::kUnavailable;
+      action.step = ViewStep::kUnavailable;
     } else if (item == "hold") {
-      action.step = ScriptedStep::kHold;
+      action.step = ViewStep::kHold;
     } else {
       *error = "unknown scripted action: " + std::string(item);
       return std::nullopt;

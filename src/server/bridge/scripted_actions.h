@@ -17,16 +17,16 @@
 
 namespace ruzazuv::bridge {
 
-enum class ScriptedStep { kOk, kCancel, kDecoy, kBackground, kUnavailable, kHold };
+enum class ViewStep { kOk, kCancel, kDecoy, kBackground, kUnavailable, kHold };
 
-struct ScriptedAction {
-  ScriptedStep step = ScriptedStep::kCancel;
+struct ViewAction {
+  ViewStep step = ViewStep::kCancel;
   std::uint32_t delayMs = 0;
-  bool operator==(const ScriptedAction&) const = default;
+  bool operator==(const ViewAction&) const = default;
 };
 
 // Parses the text after "scripted:"; nothing with `*error` set for a bad list.
-std::optional<std::vector<ScriptedAction>> parseScriptedActions(std::string_view text,
+std::optional<std::vector<ViewAction>> parseViewActions(std::string_view text,
                                                                 std::string* error);
 
 }  // namespace ruzazuv::bridge

@@ -97,12 +97,13 @@ class ScriptedWindow final : public DialogWindow {
 std::int32_t ScriptedView::runModal(DialogModel& model) {
   const DialogSpec& spec = model.spec();
   const bool confirmation = spec.templateId == ConfirmDialog::kTemplateId;
-  if (confirmation && !actions_.empty() && actions_.front().step == ScriptedStep::kUnavailable) {
+  if (confirmation && !actions_.empty() && actions_.front().step == ViewStep::kUnavailable) {
     actions_.pop_front();
     return -1;
   }
   QEventLoop loop;
   ScriptedWindow window(spec, loop);
+  qInfo("ruzazuv-bridge: dialog %d open", spec.templateId);
   model.onInit(window);
 
   // Feeds the next action after its wait, and again while the dialog stays open.
@@ -114,7 +115,7 @@ std::int32_t ScriptedView::runModal(DialogModel& model) {
       feeder.start(0);  // the list ran out: cancel
       return;
     }
-    if (actions_.front().step == ScriptedStep::kHold) {
+    if (actions_.front().step == ViewStep::kHold) {
       actions_.pop_front();  // open until the page goes; the next dialog takes the next action
       return;
     }
@@ -122,26 +123,26 @@ std::int32_t ScriptedView::runModal(DialogModel& model) {
   };
   QObject::connect(&feeder, &QTimer::timeout, [&] {
     if (window.ended()) return;
-    ScriptedStep step = ScriptedStep::kCancel;
+    ViewStep step = ViewStep::kCancel;
     if (!actions_.empty()) {
       step = actions_.front().step;
       actions_.pop_front();
     }
     switch (step) {
-      case ScriptedStep::kOk:
+      case ViewStep::kOk:
         if (window.enabled(ConfirmDialog::kOkId)) model.onCommand(ConfirmDialog::kOkId, 0);
         break;
-      case ScriptedStep::kDecoy:
+      case ViewStep::kDecoy:
         if (window.enabled(ConfirmDialog::kDecoyId1)) model.onCommand(ConfirmDialog::kDecoyId1, 0);
         break;
-      case ScriptedStep::kBackground: {
+      case ViewStep::kBackground: {
         const auto [x, y] = window.backgroundPoint(spec);
         model.onLeftButtonDown(x, y);
         break;
       }
-      case ScriptedStep::kUnavailable:  // only meaningful before the dialog opens
-      case ScriptedStep::kHold:
-      case ScriptedStep::kCancel:
+      case ViewStep::kUnavailable:  // only meaningful before the dialog opens
+      case ViewStep::kHold:
+      case ViewStep::kCancel:
         model.onCommand(ConfirmDialog::kCancelId, 0);
         break;
     }
@@ -153,6 +154,7 @@ std::int32_t ScriptedView::runModal(DialogModel& model) {
   // The quit posted by endDialog may still be pending if the dialog ended before exec; drop it
   // with the loop. Any later events of this dialog find no loop.
   model.onClosed();
+  qInfo("ruzazuv-bridge: dialog %d ended with %d", spec.templateId, static_cast<int>(window.code()));
   return window.code();
 }
 

@@ -13,7 +13,7 @@ namespace ruzazuv::bridge {
 
 class ScriptedView final : public DialogHost {
  public:
-  explicit ScriptedView(std::vector<ScriptedAction> actions)
+  explicit ScriptedView(std::vector<ViewAction> actions)
       : actions_(actions.begin(), actions.end()) {}
 
   std::int32_t runModal(DialogModel& model) override;
@@ -23,7 +23,7 @@ class ScriptedView final : public DialogHost {
   std::size_t actionsLeft() const { return actions_.size(); }
 
  private:
-  std::deque<ScriptedAction> actions_;
+  std::deque<ViewAction> actions_;
 };
 
 }  // namespace ruzazuv::bridge

@@ -1,0 +1,162 @@
+// ruzazuv-bridge: the control for bank pages in a browser, as a per-user loopback service.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "bridge/bridge_options.h"
+#include "bridge/bridge_server.h"
+#include "bridge/demo_server.h"
+#include "bridge/dialog_views.h"
+#include "bridge/http_head.h"
+#include "bridge/listen_fds.h"
+#include "bridge/page_dialogs.h"
+#include "bridge/registration.h"
+#include "control/card_control.h"
+#include "host/host_services.h"
+#include "host/simulated_reader.h"
+#include "platform/text_codec.h"
+
+using namespace ruzazuv;
+using namespace ruzazuv::bridge;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] auto written = write(signalPipe[1], &byte, 1);
+}
+
+int fail(const std::string& message, int code = 2) {
+  std::cerr << "ruzazuv-bridge: " << message << "\n";
+  return code;
+}
+
+int registration(const BridgeOptions& options) {
+  std::string error;
+  const auto paths = registrationPaths(&error);
+  if (!paths) return fail(error, 1);
+  std::string log;
+  bool ok = false;
+  if (options.action == Action::kUnregister) {
+    ok = unregisterService(*paths, systemdUserManagerReachable(), &log, &error);
+  } else {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return fail("cannot find my own executable: " + ec.message(), 1);
+    const bool systemd = useSystemd(options.serviceKind);
+    ServiceCommand command{self, options.serviceArguments(), options.port};
+    ok = registerService(*paths, systemd, command, systemd && systemdUserManagerReachable(), &log,
+                         &error);
+  }
+  std::cout << log;
+  return ok ? 0 : fail(error, 1);
+}
+
+// The origins served: those given, else the site address's; plus the demo page's.
+std::optional<std::vector<std::string>> allowedOrigins(const BridgeOptions& options,
+                                                       const std::u16string& siteAddress) {
+  std::vector<std::string> origins;
+  for (const std::string& given : options.allowOrigins) {
+    auto origin = normaliseOrigin(given);
+    if (!origin) {
+      std::cerr << "ruzazuv-bridge: --allow-origin: not an origin: " << given << "\n";
+      return std::nullopt;
+    }
+    origins.push_back(*origin);
+  }
+  if (origins.empty())
+    if (auto origin = normaliseOrigin(utf16ToUtf8(siteAddress))) origins.push_back(*origin);
+  return origins;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Taken first: the variables are cleared so that nothing started later inherits them.
+  const std::vector<int> inherited = takeListenFds();
+
+  BridgeOptions options;
+  if (auto error = parseBridgeOptions(std::vector<std::string>(argv + 1, argv + argc), &options)) {
+    std::cerr << "ruzazuv-bridge: " << *error << "\n" << kBridgeUsage;
+    return 2;
+  }
+  if (options.action == Action::kHelp) {
+    std::cout << kBridgeUsage;
+    return 0;
+  }
+  if (options.action != Action::kServe) return registration(options);
+
+  const std::string ui = resolveUiChoice(options.ui);
+  qSetMessagePattern(QStringLiteral("%{message}"));
+  std::unique_ptr<QCoreApplication> app;
+  if (ui == "qt")
+    app = std::make_unique<QApplication>(argc, argv);
+  else
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::string error;
+  std::unique_ptr<HostServices> host = HostServices::create(options.pcsc, options.codePage, &error);
+  if (!host) return fail(error);
+  if (options.pcsc != "system")
+    std::cerr << "ruzazuv-bridge: simulated reader \"" << kSimulatedReaderName << "\"\n";
+
+  const std::u16string siteAddress = options.siteAddress ? utf8ToUtf16(*options.siteAddress)
+                                                         : std::u16string(kDefaultSiteAddress);
+  auto origins = allowedOrigins(options, siteAddress);
+  if (!origins) return 2;
+
+  std::unique_ptr<DemoServer> demo;
+  if (options.serveDemo) {
+    demo = std::make_unique<DemoServer>(*options.serveDemo);
+    std::uint16_t demoPort = options.demoPort;
+    if (demoPort == 0 && options.port != 0 && options.port != 65535)
+      demoPort = static_cast<std::uint16_t>(options.port + 1);
+    if (!demo->listen(demoPort, &error)) return fail(error, 1);
+    origins->push_back(demo->origin());
+  }
+
+  std::unique_ptr<DialogHost> view = makeView(ui, &error);
+  if (!view && !error.empty()) return fail(error);
+  std::unique_ptr<PageDialogs> dialogs = view ? std::make_unique<PageDialogs>(*view) : nullptr;
+
+  BridgeServer server(BridgeConfig{siteAddress, *origins}, *host, dialogs.get());
+  if (inherited.size() > 1) std::cerr << "ruzazuv-bridge: using the first of the inherited sockets\n";
+  if (!server.listen(options.port, inherited.empty() ? -1 : inherited.front(), &error))
+    return fail(error, 1);
+
+  std::string originList;
+  for (const std::string& o : *origins) originList += (originList.empty() ? "" : ", ") + o;
+  std::cerr << "ruzazuv-bridge: serving ws://127.0.0.1:" << server.port() << "/"
+            << (inherited.empty() ? "" : " (socket from the service manager)") << " for "
+            << (originList.empty() ? std::string("local programs only") : originList)
+            << "; dialogs: " << ui << "\n";
+  if (demo) {
+    const bool hasDemoDir = std::filesystem::exists(std::filesystem::path(*options.serveDemo) /
+                                                    "demo" / "index.html");
+    std::cerr << "ruzazuv-bridge: demo page on http://127.0.0.1:" << demo->port() << "/\n";
+    std::cout << "Open http://127.0.0.1:" << demo->port() << (hasDemoDir ? "/demo/" : "/")
+              << std::endl;
+  }
+
+  // SIGTERM and SIGINT end the event loop, so that the process leaves through main.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app.get());
+    QObject::connect(notifier, &QSocketNotifier::activated, app.get(), [] {
+      std::cerr << "ruzazuv-bridge: stopping\n";
+      QCoreApplication::quit();
+    });
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+  }
+  return app->exec();
+}
