@@ -14,8 +14,8 @@ std::u16string format(const char* pattern, Args... args) {
   char buffer[256];
   const int n = std::snprintf(buffer, sizeof buffer, pattern, args...);
   if (n < 0) return {};
-  return utf8ToUtf16(std::string_view(buffer, std::min<std::size_t>(static_cast<std::size_t>(n),
-                                                                    sizeof buffer - 1)));
+  return utf8ToUtf16(std::string_view(
+      buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1)));
 }
 
 const TextCodec& dialogCodec() {
@@ -105,7 +105,9 @@ const DialogSpec& CountdownDialog::layout() {
   return spec;
 }
 
-bool CountdownDialog::bufferIsCp950() { return dialogCodec().codePage() == "CP950"; }
+bool CountdownDialog::bufferIsCp950() {
+  return dialogCodec().codePage() == "CP950";
+}
 
 void CountdownDialog::reset(MultimediaTimer& timer) {
   std::lock_guard lock(mutex_);
@@ -156,8 +158,8 @@ void CountdownDialog::EndCountdown(std::int32_t code) {
   timer_->beginPeriod(period);
   const std::u16string message = outcomeText(code);
   if (!message.empty()) showText(message);
-  const MultimediaTimer::TimerId id =
-      timer_->setEvent(kCloseDelayMs, period, [this] { endDialog(outcome()); }, false);
+  const MultimediaTimer::TimerId id = timer_->setEvent(
+      kCloseDelayMs, period, [this] { endDialog(outcome()); }, false);
   if (id == 0) {
     endDialog(code);
   } else {

@@ -31,7 +31,9 @@ struct DialogRect {
 
   int right() const { return x + width; }
   int bottom() const { return y + height; }
-  bool contains(int px, int py) const { return px >= x && px < right() && py >= y && py < bottom(); }
+  bool contains(int px, int py) const {
+    return px >= x && px < right() && py >= y && py < bottom();
+  }
   bool operator==(const DialogRect&) const = default;
 };
 
@@ -62,7 +64,7 @@ inline constexpr int kWholeDialog = 0;
 struct ControlSpec {
   int id = kNoControlId;
   ControlKind kind = ControlKind::kLabel;
-  DialogRect rect;    // pixels, client coordinates
+  DialogRect rect;      // pixels, client coordinates
   std::u16string text;  // initial caption
   bool enabled = true;
   bool tabStop = true;

@@ -44,8 +44,8 @@ bool KeyboardBlockHook::installed() {
 bool KeyboardBlockHook::blocks(std::uint32_t message) {
   using namespace window_message;
   if (message >= kKeyDown && message <= kKeyLast) return true;
-  return message == kDestroy || message == kSize || message == kClose ||
-         message == kShowWindow || message == kCopyData;
+  return message == kDestroy || message == kSize || message == kClose || message == kShowWindow ||
+         message == kCopyData;
 }
 
 bool KeyboardBlockHook::filter(WindowMessage& message, bool removed, int code) {

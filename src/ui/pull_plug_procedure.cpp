@@ -11,19 +11,21 @@
 
 namespace ruzazuv {
 
+namespace {
 namespace pull_plug {
-inline constexpr std::int32_t kPassed = 2000;
-inline constexpr std::int32_t kStatusFailed = 2001;
-inline constexpr std::int32_t kNeverRemoved = 2002;
-inline constexpr std::int32_t kNotReinserted = 2003;
-inline constexpr std::int32_t kRemovedTooSoon = 2004;
-inline constexpr std::int32_t kReinsertedTooSoon = 2005;
-inline constexpr std::int32_t kDifferentCard = 2010;
-inline constexpr std::int32_t kPinMismatch = 2011;
-inline constexpr std::int32_t kIdentityUnreadable = 2012;
-inline constexpr std::int32_t kNoTimer = -99;
-inline constexpr std::uint32_t kPollMs = 10;
+constexpr std::int32_t kPassed = 2000;
+constexpr std::int32_t kStatusFailed = 2001;
+constexpr std::int32_t kNeverRemoved = 2002;
+constexpr std::int32_t kNotReinserted = 2003;
+constexpr std::int32_t kRemovedTooSoon = 2004;
+constexpr std::int32_t kReinsertedTooSoon = 2005;
+constexpr std::int32_t kDifferentCard = 2010;
+constexpr std::int32_t kPinMismatch = 2011;
+constexpr std::int32_t kIdentityUnreadable = 2012;
+constexpr std::int32_t kNoTimer = -99;
+constexpr std::uint32_t kPollMs = 10;
 }  // namespace pull_plug
+}  // namespace
 
 class PullPlugProcedure {
  public:
@@ -68,7 +70,7 @@ void PullPlugProcedure::PullPlugTick(CardControl& control) {
       p.reinsertTime = p.elapsed;
       // A reinsertion seen in the same step as the time running out counts as success.
       p.dialog.EndCountdown(p.elapsed - p.removalTime < p.minReinsertGapMs ? kReinsertedTooSoon
-                                                                          : kPassed);
+                                                                           : kPassed);
       return;
     }
   } else if ((state & kStateEmpty) != 0) {
@@ -117,8 +119,8 @@ std::int32_t CardControl::RunPullPlugProcedure() {
   // a start tick that is still being written.
   p.lastShownSeconds = p.countdownSeconds;
   p.startTick = services_.clock.tickCount();
-  const MultimediaTimer::TimerId poll =
-      timer.setEvent(kPollMs, period, [this] { PullPlugProcedure::PullPlugTick(*this); }, true);
+  const MultimediaTimer::TimerId poll = timer.setEvent(
+      kPollMs, period, [this] { PullPlugProcedure::PullPlugTick(*this); }, true);
   if (poll == 0) {
     timer.endPeriod(period);
     return kNoTimer;

@@ -33,8 +33,8 @@ std::optional<std::string> parseScriptedActions(std::string_view list,
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = list.find(',', start);
-    const std::string_view name =
-        list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    const std::string_view name = list.substr(
+        start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
     bool known = false;
     for (ScriptedAction a : {ScriptedAction::kOk, ScriptedAction::kCancel, ScriptedAction::kDecoy,
                              ScriptedAction::kBackground, ScriptedAction::kUnavailable}) {
@@ -133,7 +133,9 @@ ScriptedDialogHost::ScriptedDialogHost(std::vector<ScriptedAction> actions, std:
 
 ScriptedDialogHost::~ScriptedDialogHost() = default;
 
-std::size_t ScriptedDialogHost::actionsLeft() const { return actions_.size() - next_; }
+std::size_t ScriptedDialogHost::actionsLeft() const {
+  return actions_.size() - next_;
+}
 
 ScriptedAction ScriptedDialogHost::takeAction() {
   if (next_ >= actions_.size()) return ScriptedAction::kCancel;
@@ -167,7 +169,7 @@ std::int32_t ScriptedDialogHost::runConfirmation(DialogModel& model) {
       case ScriptedAction::kOk:
       case ScriptedAction::kDecoy:
       case ScriptedAction::kCancel: {
-        const int id = action == ScriptedAction::kOk       ? ConfirmDialog::kOkId
+        const int id = action == ScriptedAction::kOk      ? ConfirmDialog::kOkId
                        : action == ScriptedAction::kDecoy ? ConfirmDialog::kDecoyId1
                                                           : ConfirmDialog::kCancelId;
         if (window.clickable(id)) {

@@ -95,9 +95,8 @@ std::int32_t ScriptedTestHost::runModal(DialogModel& model) {
     return -1;
   }
   runStart_ = timer_ != nullptr ? timer_->now() : 0;
-  auto window = std::make_unique<TestWindow>(model.spec(), [this] {
-    return timer_ != nullptr ? timer_->now() - runStart_ : 0;
-  });
+  auto window = std::make_unique<TestWindow>(
+      model.spec(), [this] { return timer_ != nullptr ? timer_->now() - runStart_ : 0; });
   TestWindow& w = *window;
   windows_[id] = std::move(window);
 

@@ -31,7 +31,7 @@ struct Lcg {
 // Pixel geometry of template 103 at 6 x 13 base units: group box 206 and the OK button.
 constexpr DialogRect kGroup{18, 115, 285, 81};
 constexpr DialogRect kButton{18, 122, 60, 24};
-constexpr int kRangeX = kGroup.width - kButton.width - 2;   // 223
+constexpr int kRangeX = kGroup.width - kButton.width - 2;    // 223
 constexpr int kRangeY = kGroup.height - kButton.height - 7;  // 50
 
 // Where the next placement of a seeded sequence puts a button.
@@ -85,10 +85,10 @@ TEST_F(ConfirmDialogTest, TemplateIsConvertedToPixelsWithItsTexts) {
   std::vector<std::u16string> labels;
   for (const ControlSpec& c : d.controls)
     if (c.kind == ControlKind::kLabel) labels.push_back(c.text);
-  EXPECT_EQ(labels, (std::vector<std::u16string>{
-                        u"轉出帳號", u"轉入帳號", u"金\u3000\u3000額",
-                        u"請移動滑鼠,點選曾經出現 [確定] 按鈕",
-                        u"若兩次未能正確點選 [確定] 按鈕, 僅能按 [取消] 按鈕"}));
+  EXPECT_EQ(labels,
+            (std::vector<std::u16string>{u"轉出帳號", u"轉入帳號", u"金\u3000\u3000額",
+                                         u"請移動滑鼠,點選曾經出現 [確定] 按鈕",
+                                         u"若兩次未能正確點選 [確定] 按鈕, 僅能按 [取消] 按鈕"}));
 }
 
 TEST_F(ConfirmDialogTest, OpeningPlacesTheButtonsFromTheSecondsSquaredSeed) {
@@ -133,8 +133,8 @@ TEST_F(ConfirmDialogTest, MouseMovesFlashTheOkCaptionFromTheMoveSeed) {
     int shown = 0;
     int hidden = 0;
     // (65535, 1) reaches the dialog as (-1, 1): the seed is s*s + 0.
-    const std::vector<std::pair<int, int>> moves = {{10, 10}, {11, 10}, {12, 10}, {40, 3},
-                                                    {5, 200}, {65535, 1}, {7, 7},  {300, 1}};
+    const std::vector<std::pair<int, int>> moves = {{10, 10}, {11, 10},   {12, 10}, {40, 3},
+                                                    {5, 200}, {65535, 1}, {7, 7},   {300, 1}};
     for (auto [x, y] : moves) {
       model.onMouseMove(x, y);
       Lcg g{static_cast<std::uint32_t>(37 * 37 + static_cast<std::int16_t>(x) +
@@ -215,11 +215,11 @@ TEST_F(ConfirmDialogTest, OnlyClickNotificationsCountForOkAndDecoys) {
 
 TEST_F(ConfirmDialogTest, KeysAndCloseRequestsAreSwallowedOnlyWhileOpen) {
   using namespace window_message;
-  const std::vector<std::uint32_t> blocked = {0x0100, 0x0101, 0x0102, 0x0103, 0x0104, 0x0105,
-                                              0x0106, 0x0107, 0x0108, kDestroy, kSize, kClose,
-                                              kShowWindow, kCopyData};
-  const std::vector<std::uint32_t> passing = {0x00FF, 0x0109, kMouseMove, kLeftButtonDown, 0x0001,
-                                              0x0011};
+  const std::vector<std::uint32_t> blocked = {0x0100, 0x0101, 0x0102,      0x0103,   0x0104,
+                                              0x0105, 0x0106, 0x0107,      0x0108,   kDestroy,
+                                              kSize,  kClose, kShowWindow, kCopyData};
+  const std::vector<std::uint32_t> passing = {0x00FF,          0x0109, kMouseMove,
+                                              kLeftButtonDown, 0x0001, 0x0011};
   const auto message = [](std::uint32_t number) {
     return WindowMessage{0x1234, number, 0x0D, 0x1C0001};
   };

@@ -1,4 +1,6 @@
 // ruzazuv-bridge: the control for bank pages in a browser, as a per-user loopback service.
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -7,8 +9,6 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "bridge/bridge_options.h"
 #include "bridge/bridge_server.h"
@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
   if (options.pcsc != "system")
     std::cerr << "ruzazuv-bridge: simulated reader \"" << kSimulatedReaderName << "\"\n";
 
-  const std::u16string siteAddress = options.siteAddress ? utf8ToUtf16(*options.siteAddress)
-                                                         : std::u16string(kDefaultSiteAddress);
+  const std::u16string siteAddress =
+      options.siteAddress ? utf8ToUtf16(*options.siteAddress) : std::u16string(kDefaultSiteAddress);
   auto origins = allowedOrigins(options, siteAddress);
   if (!origins) return 2;
 
@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<PageDialogs> dialogs = view ? std::make_unique<PageDialogs>(*view) : nullptr;
 
   BridgeServer server(BridgeConfig{siteAddress, *origins}, *host, dialogs.get());
-  if (inherited.size() > 1) std::cerr << "ruzazuv-bridge: using the first of the inherited sockets\n";
+  if (inherited.size() > 1)
+    std::cerr << "ruzazuv-bridge: using the first of the inherited sockets\n";
   if (!server.listen(options.port, inherited.empty() ? -1 : inherited.front(), &error))
     return fail(error, 1);
 
@@ -141,8 +142,8 @@ int main(int argc, char** argv) {
             << (originList.empty() ? std::string("local programs only") : originList)
             << "; dialogs: " << ui << "\n";
   if (demo) {
-    const bool hasDemoDir = std::filesystem::exists(std::filesystem::path(*options.serveDemo) /
-                                                    "demo" / "index.html");
+    const bool hasDemoDir =
+        std::filesystem::exists(std::filesystem::path(*options.serveDemo) / "demo" / "index.html");
     std::cerr << "ruzazuv-bridge: demo page on http://127.0.0.1:" << demo->port() << "/\n";
     std::cout << "Open http://127.0.0.1:" << demo->port() << (hasDemoDir ? "/demo/" : "/")
               << std::endl;

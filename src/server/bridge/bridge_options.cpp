@@ -115,7 +115,8 @@ std::vector<std::string> BridgeOptions::serviceArguments() const {
   if (!ui.empty()) argv.insert(argv.end(), {"--ui", ui});
   if (codePage != "UTF-8") argv.insert(argv.end(), {"--code-page", codePage});
   argv.insert(argv.end(), {"--port", std::to_string(port)});
-  for (const std::string& origin : allowOrigins) argv.insert(argv.end(), {"--allow-origin", origin});
+  for (const std::string& origin : allowOrigins)
+    argv.insert(argv.end(), {"--allow-origin", origin});
   return argv;
 }
 

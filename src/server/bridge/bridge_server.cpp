@@ -42,7 +42,8 @@ BridgeServer::BridgeServer(BridgeConfig config, HostServices& host, PageDialogs*
       dialogs_(dialogs),
       upgrader_(QStringLiteral("ruzazuv-bridge"), QWebSocketServer::NonSecureMode),
       queue_([this] {
-        QMetaObject::invokeMethod(this, [this] { queue_.drain(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { queue_.drain(); }, Qt::QueuedConnection);
       }) {
   listener_.setMaxPendingConnections(128);
   upgrader_.setHandshakeTimeout(kHandshakeTimeoutMs);
@@ -83,9 +84,8 @@ void BridgeServer::onTcpConnection() {
   while (QTcpSocket* socket = listener_.nextPendingConnection()) {
     auto* timeout = new QTimer(socket);
     timeout->setSingleShot(true);
-    connect(timeout, &QTimer::timeout, socket, [this, socket] {
-      refuse(socket, 408, "no complete handshake in time");
-    });
+    connect(timeout, &QTimer::timeout, socket,
+            [this, socket] { refuse(socket, 408, "no complete handshake in time"); });
     timeout->start(kHandshakeTimeoutMs);
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspectHandshake(socket); });
     connect(socket, &QTcpSocket::disconnected, socket, [socket] {
@@ -147,14 +147,16 @@ void BridgeServer::onWebSocket() {
     connection->socket = socket;
     connection->origin = socket->origin().toStdString();
     const std::optional<std::u16string> pageAddress =
-        connection->origin.empty() ? std::nullopt
-                                   : std::optional<std::u16string>(utf8ToUtf16(connection->origin + "/"));
-    const std::string key =
-        connection->origin.empty() ? std::string() : normaliseOrigin(connection->origin).value_or("");
+        connection->origin.empty()
+            ? std::nullopt
+            : std::optional<std::u16string>(utf8ToUtf16(connection->origin + "/"));
+    const std::string key = connection->origin.empty()
+                                ? std::string()
+                                : normaliseOrigin(connection->origin).value_or("");
     ProcessState& process = processFor(key);
     connection->controls = std::make_unique<ControlRegistry>([this, &process, pageAddress] {
-      auto control = std::make_unique<CardControl>(host_.services(dialogs_), process,
-                                                   config_.siteAddress);
+      auto control =
+          std::make_unique<CardControl>(host_.services(dialogs_), process, config_.siteAddress);
       control->setClientSite(pageAddress);
       return control;
     });

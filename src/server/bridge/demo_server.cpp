@@ -102,7 +102,9 @@ bool DemoServer::listen(std::uint16_t port, std::string* error) {
   return true;
 }
 
-std::string DemoServer::origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string DemoServer::origin() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 void DemoServer::onConnection() {
   while (QTcpSocket* socket = listener_.nextPendingConnection()) {
@@ -121,7 +123,8 @@ void DemoServer::serve(QTcpSocket* socket) {
   if (status == HeadStatus::kIncomplete) return;
   socket->disconnect(this);
   socket->readAll();
-  auto answer = [socket](int code, const std::string& type, const std::string& body, bool withBody) {
+  auto answer = [socket](int code, const std::string& type, const std::string& body,
+                         bool withBody) {
     std::ostringstream out;
     out << "HTTP/1.1 " << code << " " << (code == 200 ? "OK" : std::string(statusText(code)))
         << "\r\nContent-Type: " << type << "\r\nContent-Length: " << body.size()

@@ -6,7 +6,9 @@
 namespace ruzazuv::bridge {
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equalNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
@@ -117,8 +119,7 @@ std::optional<std::string> normaliseOrigin(std::string_view text) {
   if (sep == std::string_view::npos || sep == 0) return std::nullopt;
   const std::string scheme = lowered(text.substr(0, sep));
   if (!std::all_of(scheme.begin(), scheme.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' ||
-               c == '.';
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
       }))
     return std::nullopt;
   std::string_view authority = text.substr(sep + 3);
@@ -144,7 +145,8 @@ std::optional<std::string> normaliseOrigin(std::string_view text) {
   if (!port.empty()) {
     unsigned number = 0;
     if (!parsePortText(port, &number)) return std::nullopt;
-    const bool isDefault = (scheme == "http" && number == 80) || (scheme == "https" && number == 443);
+    const bool isDefault =
+        (scheme == "http" && number == 80) || (scheme == "https" && number == 443);
     if (!isDefault) origin += ":" + std::to_string(number);
   }
   return origin;
@@ -196,14 +198,22 @@ HandshakeVerdict judgeHandshake(const HttpHead& head, std::uint16_t port,
 
 std::string_view statusText(int status) {
   switch (status) {
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 426: return "Upgrade Required";
-    case 431: return "Request Header Fields Too Large";
-    default: return "Error";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 426:
+      return "Upgrade Required";
+    case 431:
+      return "Request Header Fields Too Large";
+    default:
+      return "Error";
   }
 }
 
@@ -211,9 +221,11 @@ std::string refusalResponse(int status, std::string_view reason) {
   // The reason may echo request text: keep it to printable ASCII so it cannot split the answer.
   std::string body;
   for (char c : reason.substr(0, 200))
-    body += (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F) ? c : '?';
+    body +=
+        (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F) ? c : '?';
   body += "\n";
-  std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + std::string(statusText(status)) +
+  std::string answer = "HTTP/1.1 " + std::to_string(status) + " " +
+                       std::string(statusText(status)) +
                        "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
                        std::to_string(body.size()) + "\r\nConnection: close\r\n";
   if (status == 426) answer += "Upgrade: websocket\r\nSec-WebSocket-Version: 13\r\n";

@@ -131,12 +131,23 @@ std::string systemdQuote(const std::string& argument) {
   std::string out = "\"";
   for (char c : argument) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '%': out += "%%"; break;
-      case '$': out += "$$"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '%':
+        out += "%%";
+        break;
+      case '$':
+        out += "$$";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -148,13 +159,26 @@ std::string desktopQuote(const std::string& argument) {
   std::string out = "\"";
   for (char c : argument) {
     switch (c) {
-      case '"': out += "\\\\\""; break;
-      case '`': out += "\\\\`"; break;
-      case '$': out += "\\\\$"; break;
-      case '\\': out += "\\\\\\\\"; break;
-      case '%': out += "%%"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '"':
+        out += "\\\\\"";
+        break;
+      case '`':
+        out += "\\\\`";
+        break;
+      case '$':
+        out += "\\\\$";
+        break;
+      case '\\':
+        out += "\\\\\\\\";
+        break;
+      case '%':
+        out += "%%";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";

@@ -4,8 +4,7 @@
 
 namespace ruzazuv::bridge {
 
-std::optional<std::vector<ViewAction>> parseViewActions(std::string_view text,
-                                                                std::string* error) {
+std::optional<std::vector<ViewAction>> parseViewActions(std::string_view text, std::string* error) {
   static constexpr std::uint32_t kMaxDelayMs = 600000;
   std::vector<ViewAction> actions;
   if (text.empty()) return actions;

@@ -26,7 +26,6 @@ struct ViewAction {
 };
 
 // Parses the text after "scripted:"; nothing with `*error` set for a bad list.
-std::optional<std::vector<ViewAction>> parseViewActions(std::string_view text,
-                                                                std::string* error);
+std::optional<std::vector<ViewAction>> parseViewActions(std::string_view text, std::string* error);
 
 }  // namespace ruzazuv::bridge

@@ -154,12 +154,14 @@ std::int32_t ScriptedView::runModal(DialogModel& model) {
   // The quit posted by endDialog may still be pending if the dialog ended before exec; drop it
   // with the loop. Any later events of this dialog find no loop.
   model.onClosed();
-  qInfo("ruzazuv-bridge: dialog %d ended with %d", spec.templateId, static_cast<int>(window.code()));
+  qInfo("ruzazuv-bridge: dialog %d ended with %d", spec.templateId,
+        static_cast<int>(window.code()));
   return window.code();
 }
 
 void ScriptedView::messageBox(std::u16string_view text) {
-  qInfo().noquote() << "ruzazuv-bridge: message box:" << QString::fromStdU16String(std::u16string(text));
+  qInfo().noquote() << "ruzazuv-bridge: message box:"
+                    << QString::fromStdU16String(std::u16string(text));
 }
 
 }  // namespace ruzazuv::bridge

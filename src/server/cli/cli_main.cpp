@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<DialogHost> dialogs;
   if (!options.ui.empty()) {
     std::vector<ScriptedAction> actions;
-    if (auto error = parseScriptedActions(options.ui.substr(std::string("scripted:").size()),
-                                          &actions)) {
+    if (auto error =
+            parseScriptedActions(options.ui.substr(std::string("scripted:").size()), &actions)) {
       std::cerr << "ruzazuv-cli: --ui: " << *error << "\n";
       return 2;
     }

@@ -2,9 +2,9 @@
 
 #include <exception>
 
+#include "platform/simulated_pcsc.h"
 #include "sim/card_profile.h"
 #include "sim/fisc_card.h"
-#include "platform/simulated_pcsc.h"
 
 namespace ruzazuv {
 

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# ruzazuv-bridge --register / --unregister in a temporary configuration directory, and the
+# registered service's command line started the way systemd starts it: with the listening
+# socket inherited as descriptor 3 (LISTEN_FDS / LISTEN_PID).
+set -euo pipefail
+source_dir="${RUZAZUV_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+bin="${RUZAZUV_BIN:-$source_dir/build/dev/bin}"
+bridge="$bin/ruzazuv-bridge"
+[[ -x "$bridge" ]] || { echo "bridge_registration_test: skipped, no $bridge" >&2; exit 77; }
+command -v python3 >/dev/null || { echo "bridge_registration_test: skipped, no python3" >&2; exit 77; }
+
+work="$(mktemp -d /tmp/bridge-registration.XXXXXX)"
+trap 'rm -rf "$work"' EXIT
+# A private configuration and runtime directory: no user manager is reachable, so nothing is
+# told to a real systemd.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+units="$XDG_CONFIG_HOME/systemd/user"
+autostart="$XDG_CONFIG_HOME/autostart"
+profile="$source_dir/sim/profiles/default.json"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+listing() { (cd "$XDG_CONFIG_HOME" && find . \( -type f -o -type l \) | sort | tr '\n' ' '); }
+
+# Registering twice leaves one set; the service runs this very executable.
+for _ in 1 2; do
+  "$bridge" --register=systemd --port 47961 --pcsc "simulated:$profile" \
+    --site-address "http://127.0.0.1:8123/" --ui none > "$work/register.log"
+done
+expected="./systemd/user/ruzazuv-bridge.service ./systemd/user/ruzazuv-bridge.socket ./systemd/user/sockets.target.wants/ruzazuv-bridge.socket "
+[[ "$(listing)" == "$expected" ]] || fail "systemd set: $(listing)"
+grep -qx 'ListenStream=127.0.0.1:47961' "$units/ruzazuv-bridge.socket" || fail "socket port"
+grep -q "^ExecStart=\"$(readlink -f "$bridge")\" " "$units/ruzazuv-bridge.service" || fail "ExecStart"
+grep -q 'systemctl' "$work/register.log" && fail "systemctl run without a user manager"
+
+# The service's command line as systemd would run it, with the socket handed over.
+cat > "$work/activate.py" <<'PY'
+import base64, json, os, shlex, socket, struct, sys, time
+
+unit, bind_host = sys.argv[1], sys.argv[2]
+line = next(l for l in open(unit) if l.startswith("ExecStart="))[len("ExecStart="):]
+argv = [a.replace("%%", "%") for a in shlex.split(line)]
+listener = socket.socket()
+listener.bind((bind_host, 0))
+listener.listen(16)
+port = listener.getsockname()[1]
+pid = os.fork()
+if pid == 0:
+    if listener.fileno() != 3:
+        os.dup2(listener.fileno(), 3)
+    os.set_inheritable(3, True)
+    os.environ["LISTEN_FDS"] = "1"
+    os.environ["LISTEN_PID"] = str(os.getpid())
+    os.execv(argv[0], argv)
+listener.close()
+
+
+def exchange(port):
+    s = socket.create_connection(("127.0.0.1", port), timeout=10)
+    key = base64.b64encode(os.urandom(16)).decode()
+    s.sendall((f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
+               f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\n"
+               "Sec-WebSocket-Version: 13\r\nOrigin: http://127.0.0.1:8123\r\n\r\n").encode())
+    head = b""
+    while b"\r\n\r\n" not in head:
+        chunk = s.recv(4096)
+        if not chunk:
+            return "closed during handshake"
+        head += chunk
+    status = head.split(b"\r\n")[0].decode()
+    if " 101 " not in status:
+        return status
+    payload = json.dumps({"jsonrpc": "2.0", "id": 1, "method": "get",
+                          "params": {"name": "SupportURL"}}).encode()
+    mask = os.urandom(4)
+    s.sendall(bytes([0x81, 0x80 | len(payload)]) + mask +
+              bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
+    rest = head.split(b"\r\n\r\n", 1)[1]
+    while len(rest) < 2:
+        rest += s.recv(4096)
+    length = rest[1] & 0x7F
+    while len(rest) < 2 + length:
+        rest += s.recv(4096)
+    return json.loads(rest[2:2 + length])["result"]
+
+
+result = None
+if bind_host == "127.0.0.1":
+    for _ in range(100):
+        try:
+            result = exchange(port)
+            break
+        except OSError:
+            time.sleep(0.1)
+    os.kill(pid, 15)
+deadline = time.time() + 20
+while True:
+    done, status = os.waitpid(pid, os.WNOHANG)
+    if done:
+        break
+    if time.time() > deadline:
+        os.kill(pid, 9)
+    time.sleep(0.05)
+print(json.dumps({"result": result, "exit": os.waitstatus_to_exitcode(status)}))
+PY
+activated="$(python3 "$work/activate.py" "$units/ruzazuv-bridge.service" 127.0.0.1 2>"$work/activate.err")"
+# The page of the site address is approved: the inherited socket served it, on its own port.
+[[ "$activated" == '{"result": "0", "exit": 0}' ]] || fail "socket activation: $activated $(cat "$work/activate.err")"
+grep -q 'socket from the service manager' "$work/activate.err" || fail "inherited socket not used"
+# A handed-over socket that is not on the loopback address is refused.
+refused="$(python3 "$work/activate.py" "$units/ruzazuv-bridge.service" 0.0.0.0 2>"$work/refused.err")"
+[[ "$refused" == '{"result": null, "exit": 1}' ]] || fail "non-loopback socket: $refused"
+grep -q 'not on the loopback address' "$work/refused.err" || fail "non-loopback message"
+
+# Switching to the autostart entry replaces the systemd set.
+"$bridge" --register=autostart --port 47961 > /dev/null
+[[ "$(listing)" == "./autostart/ruzazuv-bridge.desktop " ]] || fail "autostart set: $(listing)"
+grep -q "^Exec=\"$(readlink -f "$bridge")\" \"--pcsc\" \"system\" \"--port\" \"47961\"$" \
+  "$autostart/ruzazuv-bridge.desktop" || fail "Exec line"
+
+# Unregistering removes ours only; a foreign entry of our name is never overwritten.
+mkdir -p "$units"
+echo "[Unit]" > "$units/someone-else.service"
+"$bridge" --unregister > /dev/null
+[[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "after unregister: $(listing)"
+printf '[Desktop Entry]\nExec=/usr/bin/other\n' > "$autostart/ruzazuv-bridge.desktop"
+if "$bridge" --register=autostart 2> "$work/foreign.err"; then fail "overwrote a foreign entry"; fi
+grep -qx 'Exec=/usr/bin/other' "$autostart/ruzazuv-bridge.desktop" || fail "foreign entry changed"
+"$bridge" --unregister > /dev/null
+[[ -f "$autostart/ruzazuv-bridge.desktop" ]] || fail "unregister removed a foreign entry"
+
+# Bad usage is refused before anything is written.
+rm -f "$autostart/ruzazuv-bridge.desktop"
+if "$bridge" --register --port 0 2>/dev/null; then fail "registered without a port"; fi
+[[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "bad usage wrote: $(listing)"
+
+if (( failures )); then exit 1; fi
+echo "bridge_registration_test: ok"
