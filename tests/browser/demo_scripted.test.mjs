@@ -2,12 +2,14 @@
 // answered by the scripted view: readers, card, accounts, PIN, an inquiry, and a transfer during
 // whose countdown the card simulator pulls its card out and puts it back.
 import assert from 'node:assert/strict';
+import path from 'node:path';
 import { after, before, test } from 'node:test';
 import {
-  checkTransfer, fillTransfer, inquiry, launchBrowser, openDemo, prepareSession, profile,
+  binDir, checkTransfer, fillTransfer, inquiry, launchBrowser, openDemo, prepareSession, profile,
   pullAndReinsertDuringTransfer, runStep, startBridge,
 } from './lib.mjs';
 
+const screenshots = path.resolve(process.env.RUZAZUV_SCREENSHOT_DIR ?? path.join(binDir, '..', 'screenshots'));
 let bridge;
 let browser;
 
@@ -43,6 +45,7 @@ test('a full session with a pulled and reinserted card', async (t) => {
   assert.doesNotMatch(bridge.log.all, /message box/);
   assert.ok(!bridge.log.all.includes(`${profile.pin}FFFF`), 'no PIN block in the log');
   assert.deepEqual(errors, []);
+  await page.screenshot({ path: path.join(screenshots, 'demo_page.png'), fullPage: true });
 });
 
 test('a transfer cancelled in the confirmation is refused with 1015', async () => {

@@ -4,6 +4,7 @@
 // thread, message boxes. Screenshots of both dialogs are saved into the build tree.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -22,7 +23,6 @@
 #include <functional>
 #include <memory>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "support/fake_clock.h"
@@ -40,8 +40,12 @@ namespace {
 using ruzazuv::testing::FakeClock;
 using ruzazuv::testing::FakeTimer;
 
-QRect toQRect(DialogRect r) { return QRect(r.x, r.y, r.width, r.height); }
-QString q(std::u16string_view text) { return QString::fromStdU16String(std::u16string(text)); }
+QRect toQRect(DialogRect r) {
+  return QRect(r.x, r.y, r.width, r.height);
+}
+QString q(std::u16string_view text) {
+  return QString::fromStdU16String(std::u16string(text));
+}
 
 // Forwards to a model and counts the events the view delivers.
 class CountingModel final : public DialogModel {
@@ -116,7 +120,9 @@ QWidget* control(QWidget& dialog, int id) {
 void clickAt(QWidget& dialog, QPoint p) {
   QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {}, p);
 }
-void moveTo(QWidget& dialog, QPoint p) { QTest::mouseMove(dialog.windowHandle(), p); }
+void moveTo(QWidget& dialog, QPoint p) {
+  QTest::mouseMove(dialog.windowHandle(), p);
+}
 
 void saveScreenshot(QWidget& dialog, const QString& name) {
   const QString dir = QStringLiteral(RUZAZUV_SCREENSHOT_DIR);
@@ -207,8 +213,8 @@ TEST_F(QtViews, ConfirmationIsBuiltFromItsTemplateWithTheAccountsAndAmount) {
     EXPECT_EQ(dialog.pos(), QPoint(spec.frame.x, spec.frame.y)) << "no owner: screen origin";
     EXPECT_EQ(dialog.font().pixelSize(), 11);
 
-    for (int id : {ConfirmDialog::kTransferOutId, ConfirmDialog::kTransferInId,
-                   ConfirmDialog::kAmountId}) {
+    for (int id :
+         {ConfirmDialog::kTransferOutId, ConfirmDialog::kTransferInId, ConfirmDialog::kAmountId}) {
       auto* edit = qobject_cast<QLineEdit*>(control(dialog, id));
       ASSERT_NE(edit, nullptr) << id;
       EXPECT_FALSE(edit->isEnabled()) << id;
@@ -308,8 +314,8 @@ TEST_F(QtViews, TwoWrongClicksLeaveOnlyCancel) {
 
     clickAt(dialog, placements(12, 3)[2].center());  // decoy 205, where the reshuffle put it
     EXPECT_EQ(model.wrongClickCount(), 2);
-    const QRect parked(ConfirmDialog::kParkedX, ConfirmDialog::kParkedY, placements(12, 1)[0].width(),
-                       placements(12, 1)[0].height());
+    const QRect parked(ConfirmDialog::kParkedX, ConfirmDialog::kParkedY,
+                       placements(12, 1)[0].width(), placements(12, 1)[0].height());
     for (int id : {ConfirmDialog::kOkId, ConfirmDialog::kDecoyId1, ConfirmDialog::kDecoyId2}) {
       EXPECT_FALSE(control(dialog, id)->isEnabled()) << id;
       EXPECT_EQ(control(dialog, id)->geometry(), parked) << id;
@@ -323,7 +329,8 @@ TEST_F(QtViews, TwoWrongClicksLeaveOnlyCancel) {
     clickAt(dialog, cancel.center());
   });
   EXPECT_EQ(code, ConfirmDialog::kCancelled);
-  EXPECT_EQ(counting.commands, (std::vector<int>{ConfirmDialog::kDecoyId2, ConfirmDialog::kCancelId}));
+  EXPECT_EQ(counting.commands,
+            (std::vector<int>{ConfirmDialog::kDecoyId2, ConfirmDialog::kCancelId}));
 }
 
 TEST_F(QtViews, MouseMovesOverTheSurfaceFlashTheOkCaptionAndNotOverButtons) {
@@ -334,7 +341,7 @@ TEST_F(QtViews, MouseMovesOverTheSurfaceFlashTheOkCaptionAndNotOverButtons) {
   const std::int32_t code = run(counting, [&](QWidget& dialog) {
     auto* ok = qobject_cast<QPushButton*>(control(dialog, ConfirmDialog::kOkId));
     // Points of the background and of the labels, which let the mouse through.
-    const std::vector<QPoint> points = {{4, 4},   {5, 4},   {6, 9},   {30, 30}, {31, 30},
+    const std::vector<QPoint> points = {{4, 4},   {5, 4},   {6, 9},     {30, 30},   {31, 30},
                                         {40, 70}, {310, 8}, {100, 215}, {101, 229}, {8, 120}};
     int shown = 0;
     for (const QPoint& p : points) {
@@ -452,7 +459,8 @@ TEST_F(QtViews, AnApplicationExitTearsTheConfirmationDownAndLiftsTheBlock) {
       {
         ConfirmDialog model(clock_, u"808/1", u"812/2", u"100");
         CountingModel counting(model);
-        const std::int32_t code = run(counting, [](QWidget&) { QCoreApplication::exit(0); }, false);
+        const std::int32_t code = run(
+            counting, [](QWidget&) { QCoreApplication::exit(0); }, false);
         const bool torn = code == ConfirmDialog::kNotShown && counting.closes == 1 &&
                           !KeyboardBlockHook::installed();
         std::fflush(nullptr);
@@ -547,15 +555,13 @@ TEST_F(QtCountdown, AnOutcomeReachedBeforeTheWindowOpensClosesItOnOpening) {
 }
 
 TEST_F(QtCountdown, AFailureShowsItsMessageUntilTheCloseTimerEndsIt) {
-  const std::int32_t code = run(
-      model_,
-      [&](QWidget& dialog) {
-        model_.EndCountdown(2002);
-        auto* text = qobject_cast<QLabel*>(control(dialog, CountdownDialog::kTextId));
-        EXPECT_EQ(text->text(), q(u"[2002]時間內未拔插晶片卡"));
-        EXPECT_TRUE(dialog.isVisible());
-        timer_.advance(CountdownDialog::kCloseDelayMs);
-      });
+  const std::int32_t code = run(model_, [&](QWidget& dialog) {
+    model_.EndCountdown(2002);
+    auto* text = qobject_cast<QLabel*>(control(dialog, CountdownDialog::kTextId));
+    EXPECT_EQ(text->text(), q(u"[2002]時間內未拔插晶片卡"));
+    EXPECT_TRUE(dialog.isVisible());
+    timer_.advance(CountdownDialog::kCloseDelayMs);
+  });
   EXPECT_EQ(code, 2002);
 }
 

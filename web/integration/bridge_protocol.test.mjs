@@ -327,3 +327,27 @@ test('without a PC/SC service the calls report its absence and the bridge goes o
     assert.equal((await none.stop()).code, 0, none.log);
   }
 });
+
+test('--serve-demo serves the files of its directory only, to loopback hosts, and allows their origin', async () => {
+  const root = new URL('..', import.meta.url).pathname; // web/
+  const demo = await startBridge(['--serve-demo', root]);
+  try {
+    await demo.waitForLog(/demo page on /);
+    const port = Number(/demo page on http:\/\/127\.0\.0\.1:(\d+)\//.exec(demo.log)[1]);
+    const get = (path, host = `127.0.0.1:${port}`) => rawExchange(port, `GET ${path} HTTP/1.1\r\nHost: ${host}\r\n\r\n`);
+    const page = await get('/ruzazuv.js');
+    assert.match(page, /^HTTP\/1.1 200 OK\r\n/);
+    assert.match(page, /Content-Type: text\/javascript/);
+    assert.ok(page.includes('export function connect'));
+    for (const path of ['/../CMakeLists.txt', '/%2e%2e/CMakeLists.txt', '/node_modules/../../README.md', '/missing.js', '/a%00b']) {
+      assert.match(await get(path), /^HTTP\/1.1 404/, path);
+    }
+    assert.match(await get('/ruzazuv.js', `evil.example:${port}`), /^HTTP\/1.1 403/);
+    // The page's origin may open the WebSocket.
+    const c = await openClient(demo.port, { origin: `http://127.0.0.1:${port}` });
+    assert.equal((await c.request('describe')).result.version, '1.0');
+    c.close();
+  } finally {
+    assert.equal((await demo.stop()).code, 0, demo.log);
+  }
+});

@@ -154,7 +154,9 @@ int main(int argc, char** argv) {
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app.get());
     QObject::connect(notifier, &QSocketNotifier::activated, app.get(), [] {
       std::cerr << "ruzazuv-bridge: stopping\n";
-      QCoreApplication::quit();
+      // exit() rather than quit(): quit() first asks the windows to close, and an open dialog
+      // refuses by design, which would leave the bridge running.
+      QCoreApplication::exit(0);
     });
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);

@@ -8,7 +8,9 @@
 
 namespace ruzazuv::views {
 
-int fontPixels(int points) { return scaleDialogUnits(points, 96, 72); }
+int fontPixels(int points) {
+  return scaleDialogUnits(points, 96, 72);
+}
 
 QFont dialogFont(std::u16string_view face, int points) {
   bool namedInChinese = false;
@@ -18,9 +20,8 @@ QFont dialogFont(std::u16string_view face, int points) {
   if (namedInChinese) {
     // The Traditional Chinese system faces (a Ming face, a Kai face): WenQuanYi Micro Hei is the
     // CJK face Debian installs with fonts-wqy-microhei.
-    font.setFamilies(
-        {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK TC"),
-         QStringLiteral("AR PL UMing TW"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK TC"),
+                      QStringLiteral("AR PL UMing TW"), QStringLiteral("DejaVu Sans")});
   } else {
     // The bitmap sans-serif dialog face; Chinese text in it comes from the CJK face, as the
     // system's font linking does on a Chinese desktop.

@@ -106,6 +106,8 @@ void QtDialogHost::messageBox(std::u16string_view text) {
 
 }  // namespace
 
-std::unique_ptr<DialogHost> makeQtDialogHost() { return std::make_unique<QtDialogHost>(); }
+std::unique_ptr<DialogHost> makeQtDialogHost() {
+  return std::make_unique<QtDialogHost>();
+}
 
 }  // namespace ruzazuv

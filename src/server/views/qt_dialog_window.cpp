@@ -18,7 +18,9 @@
 namespace ruzazuv::views {
 namespace {
 
-QRect toQRect(DialogRect r) { return QRect(r.x, r.y, r.width, r.height); }
+QRect toQRect(DialogRect r) {
+  return QRect(r.x, r.y, r.width, r.height);
+}
 QString toQString(std::u16string_view text) {
   return QString::fromStdU16String(std::u16string(text));
 }
@@ -30,8 +32,7 @@ int clientCoordinate(qreal value) {
 
 }  // namespace
 
-ViewDialog::ViewDialog(DialogModel& model, QWidget* owner)
-    : QDialog(owner), model_(&model) {
+ViewDialog::ViewDialog(DialogModel& model, QWidget* owner) : QDialog(owner), model_(&model) {
   setMouseTracking(true);
 }
 
@@ -39,7 +40,9 @@ void ViewDialog::command(int id) {
   if (model_ != nullptr) model_->onCommand(id, 0);
 }
 
-void ViewDialog::closeEvent(QCloseEvent* event) { event->ignore(); }
+void ViewDialog::closeEvent(QCloseEvent* event) {
+  event->ignore();
+}
 
 void ViewDialog::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
@@ -72,8 +75,8 @@ void ViewDialog::mouseDoubleClickEvent(QMouseEvent* event) {
   mousePressEvent(event);
 }
 
-QtDialogWindow::QtDialogWindow(const DialogSpec& spec, const DialogModel& model,
-                               ViewDialog& dialog, QEventLoop& loop)
+QtDialogWindow::QtDialogWindow(const DialogSpec& spec, const DialogModel& model, ViewDialog& dialog,
+                               QEventLoop& loop)
     : templateId_(spec.templateId),
       debug_(!qEnvironmentVariableIsEmpty("RUZAZUV_VIEW_DEBUG")),
       thread_(dialog.thread()),
@@ -81,9 +84,14 @@ QtDialogWindow::QtDialogWindow(const DialogSpec& spec, const DialogModel& model,
       receiver_(&dialog),
       loop_(&loop) {
   build(spec, model);
+  // A dialog deleted with its owner takes no more changes, from any thread.
+  destroyed_ = QObject::connect(&dialog, &QObject::destroyed, [this] { close(); });
 }
 
-QtDialogWindow::~QtDialogWindow() { close(); }
+QtDialogWindow::~QtDialogWindow() {
+  QObject::disconnect(destroyed_);
+  close();
+}
 
 void QtDialogWindow::build(const DialogSpec& spec, const DialogModel& model) {
   ViewDialog& dialog = *dialog_;
@@ -182,7 +190,7 @@ void QtDialogWindow::moveControl(int id, DialogRect rect) {
     if (c.widget == nullptr) return;
     c.widget->setGeometry(toQRect(rect));
     c.widget->update();
-    if (debug_ && c.kind == ControlKind::kButton) logButton(id, c);
+    if (debug_ && c.kind == ControlKind::kButton && dialog_->isVisible()) logButton(id, c);
   });
 }
 
@@ -279,7 +287,8 @@ void QtDialogWindow::submit(Change change) {
   }
   // Posted while the lock is held, so that close() cannot let the dialog go meanwhile. The
   // dialog lives on its own thread; a post to a dialog already gone is dropped with it.
-  QMetaObject::invokeMethod(receiver_, [this] { applyPending(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      receiver_, [this] { applyPending(); }, Qt::QueuedConnection);
 }
 
 void QtDialogWindow::applyPending() {
@@ -299,8 +308,8 @@ void QtDialogWindow::logButton(int id, const Control& c) const {
   if (c.widget == nullptr || dialog_ == nullptr) return;
   const QRect r = c.widget->geometry();
   const QPoint centre = dialog_->mapToGlobal(r.center());
-  qInfo("ruzazuv-view: dialog %d control %d client %d,%d %dx%d centre-screen %d,%d %s",
-        templateId_, id, r.x(), r.y(), r.width(), r.height(), centre.x(), centre.y(),
+  qInfo("ruzazuv-view: dialog %d control %d client %d,%d %dx%d centre-screen %d,%d %s", templateId_,
+        id, r.x(), r.y(), r.width(), r.height(), centre.x(), centre.y(),
         c.widget->isEnabled() ? "enabled" : "disabled");
 }
 

@@ -96,6 +96,7 @@ class QtDialogWindow final : public DialogWindow {
   // The dialog itself, as the receiver of posted changes; only used while not closed.
   QObject* receiver_;
   QPointer<QEventLoop> loop_;
+  QMetaObject::Connection destroyed_;
 };
 
 }  // namespace ruzazuv::views
