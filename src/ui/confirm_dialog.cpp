@@ -6,8 +6,8 @@
 namespace ruzazuv {
 namespace {
 
-ControlSpec control(int id, ControlKind kind, DialogRect units, std::u16string_view text) {
-  ControlSpec c;
+ControlLayout control(int id, ControlKind kind, DialogRect units, std::u16string_view text) {
+  ControlLayout c;
   c.id = id;
   c.kind = kind;
   c.rect = dialogUnitsToPixels(units, ConfirmDialog::kBaseUnits);
@@ -15,28 +15,28 @@ ControlSpec control(int id, ControlKind kind, DialogRect units, std::u16string_v
   return c;
 }
 
-ControlSpec accountBox(int id, DialogRect units) {
-  ControlSpec c = control(id, ControlKind::kEdit, units, u"");
+ControlLayout accountBox(int id, DialogRect units) {
+  ControlLayout c = control(id, ControlKind::kEdit, units, u"");
   c.enabled = false;
   c.border = true;
   c.autoHScroll = true;
   return c;
 }
 
-ControlSpec button(int id, DialogRect units, std::u16string_view text) {
-  ControlSpec c = control(id, ControlKind::kButton, units, text);
+ControlLayout button(int id, DialogRect units, std::u16string_view text) {
+  ControlLayout c = control(id, ControlKind::kButton, units, text);
   c.tabStop = false;
   return c;
 }
 
-ControlSpec label(DialogRect units, std::u16string_view text) {
-  ControlSpec c = control(kNoControlId, ControlKind::kLabel, units, text);
+ControlLayout label(DialogRect units, std::u16string_view text) {
+  ControlLayout c = control(kNoControlId, ControlKind::kLabel, units, text);
   c.tabStop = false;
   return c;
 }
 
-DialogSpec makeLayout() {
-  DialogSpec d;
+DialogLayout makeLayout() {
+  DialogLayout d;
   d.templateId = ConfirmDialog::kTemplateId;
   d.title = u"交易內容確認";
   d.frame = dialogUnitsToPixels({200, 100, 212, 149}, ConfirmDialog::kBaseUnits);
@@ -66,9 +66,9 @@ DialogSpec makeLayout() {
 
 }  // namespace
 
-const DialogSpec& ConfirmDialog::layout() {
-  static const DialogSpec spec = makeLayout();
-  return spec;
+const DialogLayout& ConfirmDialog::templateLayout() {
+  static const DialogLayout layout = makeLayout();
+  return layout;
 }
 
 ConfirmDialog::ConfirmDialog(Clock& clock, std::u16string_view transferOut,

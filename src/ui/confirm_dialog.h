@@ -49,9 +49,9 @@ class ConfirmDialog final : public DialogModel {
   std::int32_t run(DialogHost* host);
 
   // The template, converted to pixels.
-  static const DialogSpec& layout();
+  static const DialogLayout& templateLayout();
 
-  const DialogSpec& spec() const override { return layout(); }
+  const DialogLayout& layout() const override { return templateLayout(); }
   void onInit(DialogWindow& window) override;
   void onMouseMove(int x, int y) override;
   void onLeftButtonDown(int x, int y) override;

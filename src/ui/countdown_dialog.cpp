@@ -38,8 +38,8 @@ std::size_t characterLength(const std::string& text, std::size_t i, bool cp950) 
   return 1;
 }
 
-DialogSpec makeLayout() {
-  DialogSpec d;
+DialogLayout makeLayout() {
+  DialogLayout d;
   d.templateId = CountdownDialog::kTemplateId;
   d.title = u"抽拔晶片卡偵測";
   d.frame = dialogUnitsToPixels({40, 120, 274, 19}, CountdownDialog::kBaseUnits);
@@ -49,7 +49,7 @@ DialogSpec makeLayout() {
   d.closeBox = false;
   d.defaultFocus = true;
   d.anyThread = true;
-  ControlSpec text;
+  ControlLayout text;
   text.id = CountdownDialog::kTextId;
   text.kind = ControlKind::kStatic;
   text.rect = dialogUnitsToPixels({0, 0, 274, 18}, CountdownDialog::kBaseUnits);
@@ -100,9 +100,9 @@ std::u16string CountdownDialog::messageBoxText(std::int32_t code) {
   }
 }
 
-const DialogSpec& CountdownDialog::layout() {
-  static const DialogSpec spec = makeLayout();
-  return spec;
+const DialogLayout& CountdownDialog::templateLayout() {
+  static const DialogLayout layout = makeLayout();
+  return layout;
 }
 
 bool CountdownDialog::bufferIsCp950() {

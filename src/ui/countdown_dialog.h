@@ -37,7 +37,7 @@ class CountdownDialog final : public DialogModel {
   // The message box for outcomes 2010 to 2012 ("...\r\n訊息代號：code"); empty for others.
   static std::u16string messageBoxText(std::int32_t code);
 
-  static const DialogSpec& layout();
+  static const DialogLayout& templateLayout();
 
   CountdownDialog() = default;
   CountdownDialog(const CountdownDialog&) = delete;
@@ -66,7 +66,7 @@ class CountdownDialog final : public DialogModel {
   // Whether the buffer holds code page 950 (false: UTF-8).
   static bool bufferIsCp950();
 
-  const DialogSpec& spec() const override { return layout(); }
+  const DialogLayout& layout() const override { return templateLayout(); }
   void onInit(DialogWindow& window) override;
   std::optional<ControlColours> controlColours(int id) const override;
   void onClosed() override;

@@ -18,8 +18,8 @@ DialogRect dialogUnitsToPixels(DialogRect units, DialogBaseUnits base) {
           scaleDialogUnits(units.width, base.x, 4), scaleDialogUnits(units.height, base.y, 8)};
 }
 
-const ControlSpec* DialogSpec::control(int id) const {
-  for (const ControlSpec& c : controls)
+const ControlLayout* DialogLayout::control(int id) const {
+  for (const ControlLayout& c : controls)
     if (c.id == id && id != kNoControlId) return &c;
   return nullptr;
 }

@@ -1,14 +1,14 @@
 // The boundary between the dialogs' toolkit-free models (src/ui) and a view that draws them
 // (Qt Widgets, Win32 templates, the scripted view of ruzazuv-cli and the tests).
 //
-// A model describes its dialog (DialogSpec: title, frame, font, controls with pixel geometry),
+// A model describes its dialog (DialogLayout: title, frame, font, controls with pixel geometry),
 // asks the host to run it modally (DialogHost::runModal), and from then on talks to the open
 // window through DialogWindow. The view feeds the user's actions back to the model through the
 // DialogModel event functions, and routes every input message of its thread through
 // KeyboardBlockHook::filter (ui/keyboard_block_hook.h), dropping those the hook neutralises.
 //
 // Threads. runModal, the DialogModel events and message boxes run on the thread that called
-// runModal (the page's thread). A model whose spec says `anyThread` (the countdown) also calls
+// runModal (the page's thread). A model whose layout says `anyThread` (the countdown) also calls
 // DialogWindow from other threads (the timer's): the view must accept those calls from any
 // thread, must not block in them waiting for its own thread, and applies them on its own thread
 // in the order they were made (Qt: QMetaObject::invokeMethod with Qt::QueuedConnection).
@@ -61,7 +61,7 @@ inline constexpr int kNoControlId = -1;
 // The dialog itself, for DialogWindow::redraw.
 inline constexpr int kWholeDialog = 0;
 
-struct ControlSpec {
+struct ControlLayout {
   int id = kNoControlId;
   ControlKind kind = ControlKind::kLabel;
   DialogRect rect;      // pixels, client coordinates
@@ -74,7 +74,7 @@ struct ControlSpec {
   bool transparent = false;  // the dialog's background shows through
 };
 
-struct DialogSpec {
+struct DialogLayout {
   int templateId = 0;
   std::u16string title;
   DialogRect frame;  // pixels, relative to the owner's origin
@@ -85,9 +85,9 @@ struct DialogSpec {
   bool defaultFocus = true;  // false: no control gets the keyboard focus on opening
   // DialogWindow may be called from threads other than the one running the dialog.
   bool anyThread = false;
-  std::vector<ControlSpec> controls;
+  std::vector<ControlLayout> controls;
 
-  const ControlSpec* control(int id) const;
+  const ControlLayout* control(int id) const;
 };
 
 // Colour values in Windows order: 0x00BBGGRR.
@@ -126,8 +126,8 @@ class DialogWindow {
 class DialogModel {
  public:
   virtual ~DialogModel() = default;
-  virtual const DialogSpec& spec() const = 0;
-  // The window exists with the spec's controls and is about to be shown. The model may call
+  virtual const DialogLayout& layout() const = 0;
+  // The window exists with the layout's controls and is about to be shown. The model may call
   // `window` from now until onClosed.
   virtual void onInit(DialogWindow& window) = 0;
   // The pointer moved over the dialog's own surface (not over a child control that takes the

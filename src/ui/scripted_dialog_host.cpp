@@ -55,8 +55,8 @@ std::optional<std::string> parseScriptedActions(std::string_view list,
 // The open dialog: the controls as the model has placed and captioned them.
 class ScriptedDialogHost::Window final : public DialogWindow {
  public:
-  Window(ScriptedDialogHost& host, const DialogSpec& spec) : host_(host), spec_(spec) {
-    for (const ControlSpec& c : spec.controls)
+  Window(ScriptedDialogHost& host, const DialogLayout& layout) : host_(host), spec_(layout) {
+    for (const ControlLayout& c : layout.controls)
       if (c.id != kNoControlId) controls_[c.id] = {c.rect, c.text, c.enabled};
   }
 
@@ -121,7 +121,7 @@ class ScriptedDialogHost::Window final : public DialogWindow {
     bool enabled = true;
   };
   ScriptedDialogHost& host_;
-  const DialogSpec& spec_;
+  const DialogLayout& spec_;
   std::mutex mutex_;
   std::condition_variable ended_;
   std::map<int, Control> controls_;
@@ -149,7 +149,7 @@ void ScriptedDialogHost::log(std::string_view line) {
 }
 
 std::int32_t ScriptedDialogHost::runModal(DialogModel& model) {
-  if (model.spec().templateId == ConfirmDialog::kTemplateId) return runConfirmation(model);
+  if (model.layout().templateId == ConfirmDialog::kTemplateId) return runConfirmation(model);
   return runUntilEnded(model);
 }
 
@@ -159,7 +159,7 @@ std::int32_t ScriptedDialogHost::runConfirmation(DialogModel& model) {
     log("confirmation dialog: cannot be created");
     return -1;
   }
-  Window window(*this, model.spec());
+  Window window(*this, model.layout());
   model.onInit(window);
   log("confirmation dialog: opened");
   while (!window.code()) {
@@ -197,11 +197,11 @@ std::int32_t ScriptedDialogHost::runConfirmation(DialogModel& model) {
 }
 
 std::int32_t ScriptedDialogHost::runUntilEnded(DialogModel& model) {
-  Window window(*this, model.spec());
+  Window window(*this, model.layout());
   model.onInit(window);
   const std::int32_t code = window.waitForEnd();
   model.onClosed();
-  log(utf16ToUtf8(model.spec().title) + " closed with " + std::to_string(code));
+  log(utf16ToUtf8(model.layout().title) + " closed with " + std::to_string(code));
   return code;
 }
 

@@ -51,7 +51,7 @@ QString q(std::u16string_view text) {
 class CountingModel final : public DialogModel {
  public:
   explicit CountingModel(DialogModel& model) : model_(model) {}
-  const DialogSpec& spec() const override { return model_.spec(); }
+  const DialogLayout& layout() const override { return model_.layout(); }
   void onInit(DialogWindow& window) override {
     ++inits;
     model_.onInit(window);
@@ -90,9 +90,9 @@ class CountingModel final : public DialogModel {
 // y for each, from the placement region's origin, within the ranges the template's OK button
 // and group box leave.
 std::vector<QRect> placements(int second, int count) {
-  const DialogSpec& spec = ConfirmDialog::layout();
-  const DialogRect ok = spec.control(ConfirmDialog::kOkId)->rect;
-  const DialogRect group = spec.control(ConfirmDialog::kGroupId)->rect;
+  const DialogLayout& layout = ConfirmDialog::templateLayout();
+  const DialogRect ok = layout.control(ConfirmDialog::kOkId)->rect;
+  const DialogRect group = layout.control(ConfirmDialog::kGroupId)->rect;
   DialogRandom random;
   random.seed(static_cast<std::uint32_t>(second * second));
   std::vector<QRect> out;
@@ -201,7 +201,7 @@ class QtViews : public ::testing::Test {
 
 TEST_F(QtViews, ConfirmationIsBuiltFromItsTemplateWithTheAccountsAndAmount) {
   ConfirmDialog model(clock_, u"808/0012345678901", u"812/9876543210", u"1,500");
-  const DialogSpec& spec = ConfirmDialog::layout();
+  const DialogLayout& layout = ConfirmDialog::templateLayout();
   const std::int32_t code = run(model, [&](QWidget& dialog) {
     EXPECT_EQ(dialog.windowTitle(), q(u"交易內容確認"));
     const Qt::WindowFlags flags = dialog.windowFlags();
@@ -209,8 +209,8 @@ TEST_F(QtViews, ConfirmationIsBuiltFromItsTemplateWithTheAccountsAndAmount) {
     EXPECT_FALSE(flags & Qt::WindowCloseButtonHint) << "the dialog has no close box";
     EXPECT_FALSE(flags & Qt::WindowSystemMenuHint) << "the dialog has no system menu";
     EXPECT_FALSE(flags & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(dialog.size(), QSize(spec.frame.width, spec.frame.height));
-    EXPECT_EQ(dialog.pos(), QPoint(spec.frame.x, spec.frame.y)) << "no owner: screen origin";
+    EXPECT_EQ(dialog.size(), QSize(layout.frame.width, layout.frame.height));
+    EXPECT_EQ(dialog.pos(), QPoint(layout.frame.x, layout.frame.y)) << "no owner: screen origin";
     EXPECT_EQ(dialog.font().pixelSize(), 11);
 
     for (int id :
@@ -219,7 +219,7 @@ TEST_F(QtViews, ConfirmationIsBuiltFromItsTemplateWithTheAccountsAndAmount) {
       ASSERT_NE(edit, nullptr) << id;
       EXPECT_FALSE(edit->isEnabled()) << id;
       EXPECT_TRUE(edit->hasFrame()) << id;
-      EXPECT_EQ(edit->geometry(), toQRect(spec.control(id)->rect)) << id;
+      EXPECT_EQ(edit->geometry(), toQRect(layout.control(id)->rect)) << id;
     }
     EXPECT_EQ(qobject_cast<QLineEdit*>(control(dialog, 201))->text(), "808/0012345678901");
     EXPECT_EQ(qobject_cast<QLineEdit*>(control(dialog, 202))->text(), "812/9876543210");
@@ -237,7 +237,7 @@ TEST_F(QtViews, ConfirmationIsBuiltFromItsTemplateWithTheAccountsAndAmount) {
     }
     auto* cancel = qobject_cast<QPushButton*>(control(dialog, ConfirmDialog::kCancelId));
     ASSERT_NE(cancel, nullptr);
-    EXPECT_EQ(cancel->geometry(), toQRect(spec.control(ConfirmDialog::kCancelId)->rect));
+    EXPECT_EQ(cancel->geometry(), toQRect(layout.control(ConfirmDialog::kCancelId)->rect));
     EXPECT_EQ(cancel->text(), q(u"取消"));
     for (auto* button : dialog.findChildren<QPushButton*>()) {
       EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
@@ -248,7 +248,7 @@ TEST_F(QtViews, ConfirmationIsBuiltFromItsTemplateWithTheAccountsAndAmount) {
 
     auto* group = qobject_cast<QGroupBox*>(control(dialog, ConfirmDialog::kGroupId));
     ASSERT_NE(group, nullptr);
-    EXPECT_EQ(group->geometry(), toQRect(spec.control(ConfirmDialog::kGroupId)->rect));
+    EXPECT_EQ(group->geometry(), toQRect(layout.control(ConfirmDialog::kGroupId)->rect));
 
     // The labels' texts as the template has them, and glyphs for every character of them.
     QStringList labelTexts;
@@ -303,11 +303,11 @@ TEST_F(QtViews, ADecoyReshufflesTheButtonsAndTheRealOkStillConfirms) {
 TEST_F(QtViews, TwoWrongClicksLeaveOnlyCancel) {
   ConfirmDialog model(clock_, u"808/1", u"812/2", u"100");
   CountingModel counting(model);
-  const DialogSpec& spec = ConfirmDialog::layout();
+  const DialogLayout& layout = ConfirmDialog::templateLayout();
   const std::int32_t code = run(counting, [&](QWidget& dialog) {
     // A press on a label is a press on the dialog's surface.
-    const QRect hint = toQRect(spec.controls[9].rect);
-    ASSERT_EQ(spec.controls[9].kind, ControlKind::kLabel);
+    const QRect hint = toQRect(layout.controls[9].rect);
+    ASSERT_EQ(layout.controls[9].kind, ControlKind::kLabel);
     clickAt(dialog, hint.center());
     EXPECT_EQ(counting.presses, 1);
     EXPECT_EQ(model.wrongClickCount(), 1);
@@ -336,7 +336,7 @@ TEST_F(QtViews, TwoWrongClicksLeaveOnlyCancel) {
 TEST_F(QtViews, MouseMovesOverTheSurfaceFlashTheOkCaptionAndNotOverButtons) {
   ConfirmDialog model(clock_, u"808/0012345678901", u"812/9876543210", u"1,500");
   CountingModel counting(model);
-  const DialogSpec& spec = ConfirmDialog::layout();
+  const DialogLayout& layout = ConfirmDialog::templateLayout();
   bool screenshot = false;
   const std::int32_t code = run(counting, [&](QWidget& dialog) {
     auto* ok = qobject_cast<QPushButton*>(control(dialog, ConfirmDialog::kOkId));
@@ -362,7 +362,7 @@ TEST_F(QtViews, MouseMovesOverTheSurfaceFlashTheOkCaptionAndNotOverButtons) {
     EXPECT_LT(shown, static_cast<int>(points.size()));
 
     // Over a button the move is the button's, not the dialog's.
-    const QRect cancel = toQRect(spec.control(ConfirmDialog::kCancelId)->rect);
+    const QRect cancel = toQRect(layout.control(ConfirmDialog::kCancelId)->rect);
     moveTo(dialog, cancel.center());
     moveTo(dialog, cancel.center() + QPoint(3, 1));
     EXPECT_EQ(counting.moves, static_cast<int>(points.size()));
@@ -436,7 +436,7 @@ TEST_F(QtViews, AConfirmationEndedWhileItOpensIsNeverShownAndReturnsItsCode) {
   class CancelAtOnce final : public DialogModel {
    public:
     explicit CancelAtOnce(ConfirmDialog& model) : model_(model) {}
-    const DialogSpec& spec() const override { return model_.spec(); }
+    const DialogLayout& layout() const override { return model_.layout(); }
     void onInit(DialogWindow& window) override {
       model_.onInit(window);
       model_.onCommand(ConfirmDialog::kCancelId, 0);
@@ -493,17 +493,17 @@ class QtCountdown : public QtViews {
 };
 
 TEST_F(QtCountdown, StaysOnTopWithRedTextOnTheButtonFaceAndNoWayToCloseIt) {
-  const DialogSpec& spec = CountdownDialog::layout();
+  const DialogLayout& layout = CountdownDialog::templateLayout();
   const std::int32_t code = run(model_, [&](QWidget& dialog) {
     EXPECT_EQ(dialog.windowTitle(), q(u"抽拔晶片卡偵測"));
     const Qt::WindowFlags flags = dialog.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(flags & (Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint));
-    EXPECT_EQ(dialog.size(), QSize(spec.frame.width, spec.frame.height));
+    EXPECT_EQ(dialog.size(), QSize(layout.frame.width, layout.frame.height));
 
     auto* text = qobject_cast<QLabel*>(control(dialog, CountdownDialog::kTextId));
     ASSERT_NE(text, nullptr);
-    EXPECT_EQ(text->geometry(), toQRect(spec.control(CountdownDialog::kTextId)->rect));
+    EXPECT_EQ(text->geometry(), toQRect(layout.control(CountdownDialog::kTextId)->rect));
     EXPECT_EQ(text->alignment(), Qt::AlignCenter);
     EXPECT_EQ(text->text(), q(CountdownDialog::countdownText(15)));
     EXPECT_EQ(text->font().pixelSize(), 21);

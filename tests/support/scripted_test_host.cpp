@@ -6,9 +6,9 @@
 
 namespace ruzazuv::testing {
 
-TestWindow::TestWindow(const DialogSpec& spec, std::function<std::uint64_t()> now)
+TestWindow::TestWindow(const DialogLayout& layout, std::function<std::uint64_t()> now)
     : now_(std::move(now)) {
-  for (const ControlSpec& c : spec.controls)
+  for (const ControlLayout& c : layout.controls)
     if (c.id != kNoControlId) controls_[c.id] = Control{c.rect, c.text, c.enabled, {}, 0};
 }
 
@@ -88,7 +88,7 @@ void ScriptedTestHost::runDue(std::uint64_t elapsed) {
 }
 
 std::int32_t ScriptedTestHost::runModal(DialogModel& model) {
-  const int id = model.spec().templateId;
+  const int id = model.layout().templateId;
   ++runs_[id];
   if (failCreate_[id]) {
     failCreate_[id] = false;
@@ -96,11 +96,11 @@ std::int32_t ScriptedTestHost::runModal(DialogModel& model) {
   }
   runStart_ = timer_ != nullptr ? timer_->now() : 0;
   auto window = std::make_unique<TestWindow>(
-      model.spec(), [this] { return timer_ != nullptr ? timer_->now() - runStart_ : 0; });
+      model.layout(), [this] { return timer_ != nullptr ? timer_->now() - runStart_ : 0; });
   TestWindow& w = *window;
   windows_[id] = std::move(window);
 
-  if (!model.spec().anyThread) {
+  if (!model.layout().anyThread) {
     model.onInit(w);
     ++inits_[id];
     if (confirmScript_) confirmScript_(model, w);
@@ -112,7 +112,7 @@ std::int32_t ScriptedTestHost::runModal(DialogModel& model) {
 }
 
 std::int32_t ScriptedTestHost::runCountdown(DialogModel& model, TestWindow& window) {
-  const int id = model.spec().templateId;
+  const int id = model.layout().templateId;
   if (timer_ == nullptr) {
     ADD_FAILURE() << "a countdown needs a FakeTimer";
     return -77;

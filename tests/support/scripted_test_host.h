@@ -31,7 +31,7 @@ class TestWindow final : public DialogWindow {
     int redraws = 0;
   };
 
-  TestWindow(const DialogSpec& spec, std::function<std::uint64_t()> now);
+  TestWindow(const DialogLayout& layout, std::function<std::uint64_t()> now);
 
   DialogRect controlRect(int id) override;
   void moveControl(int id, DialogRect rect) override;

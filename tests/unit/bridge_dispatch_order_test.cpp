@@ -75,7 +75,7 @@ class FakeView final : public DialogHost, public DialogWindow {
     ended_ = false;
     code_ = -1;
     rects_.clear();
-    for (const ControlSpec& c : model.spec().controls) rects_[c.id] = c.rect;
+    for (const ControlLayout& c : model.layout().controls) rects_[c.id] = c.rect;
     model.onInit(*this);
     if (!ended_ && whileOpen) whileOpen();
     model.onClosed();
@@ -104,14 +104,14 @@ class FakeView final : public DialogHost, public DialogWindow {
 class ProcedureDialog final : public DialogModel {
  public:
   ProcedureDialog() { spec_.templateId = 113; }
-  const DialogSpec& spec() const override { return spec_; }
+  const DialogLayout& layout() const override { return spec_; }
   void onInit(DialogWindow& window) override { window_ = &window; }
   void onCommand(int id, int) override { commands.push_back(id); }
   void finish() { window_->endDialog(2000); }
   std::vector<int> commands;
 
  private:
-  DialogSpec spec_;
+  DialogLayout spec_;
   DialogWindow* window_ = nullptr;
 };
 

@@ -63,7 +63,7 @@ class ConfirmDialogTest : public ::testing::Test {
 };
 
 TEST_F(ConfirmDialogTest, TemplateIsConvertedToPixelsWithItsTexts) {
-  const DialogSpec& d = C::layout();
+  const DialogLayout& d = C::templateLayout();
   EXPECT_EQ(d.templateId, 103);
   EXPECT_EQ(d.title, u"交易內容確認");
   EXPECT_EQ(d.frame, (DialogRect{300, 163, 318, 242}));
@@ -83,7 +83,7 @@ TEST_F(ConfirmDialogTest, TemplateIsConvertedToPixelsWithItsTexts) {
   for (int id : {C::kOkId, C::kCancelId, C::kDecoyId1, C::kDecoyId2})
     EXPECT_FALSE(d.control(id)->tabStop) << id;
   std::vector<std::u16string> labels;
-  for (const ControlSpec& c : d.controls)
+  for (const ControlLayout& c : d.controls)
     if (c.kind == ControlKind::kLabel) labels.push_back(c.text);
   EXPECT_EQ(labels,
             (std::vector<std::u16string>{u"轉出帳號", u"轉入帳號", u"金\u3000\u3000額",

@@ -23,7 +23,7 @@ class CountdownDialogTest : public ::testing::Test {
 
   // Opens a window on the dialog as a view does.
   void open() {
-    window = std::make_unique<TestWindow>(D::layout(), [this] { return timer.now(); });
+    window = std::make_unique<TestWindow>(D::templateLayout(), [this] { return timer.now(); });
     dialog.onInit(*window);
   }
 
@@ -51,7 +51,7 @@ TEST(CountdownTexts, AreUsedAsTheyStand) {
 }
 
 TEST(CountdownTemplate, IsASystemModalRedTextOnButtonFace) {
-  const DialogSpec& d = D::layout();
+  const DialogLayout& d = D::templateLayout();
   EXPECT_EQ(d.templateId, 113);
   EXPECT_EQ(d.title, u"抽拔晶片卡偵測");
   EXPECT_EQ(d.fontFace, u"新細明體");
@@ -60,7 +60,7 @@ TEST(CountdownTemplate, IsASystemModalRedTextOnButtonFace) {
   EXPECT_FALSE(d.closeBox);
   EXPECT_TRUE(d.anyThread);
   ASSERT_EQ(d.controls.size(), 1u);
-  const ControlSpec& text = d.controls.front();
+  const ControlLayout& text = d.controls.front();
   EXPECT_EQ(text.id, 207);
   EXPECT_TRUE(text.centred);
   EXPECT_TRUE(text.transparent);

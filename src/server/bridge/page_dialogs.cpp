@@ -12,7 +12,7 @@ class PageDialogs::Tap final : public DialogModel {
  public:
   Tap(PageDialogs& owner, DialogModel& model) : owner_(owner), model_(model) {}
 
-  const DialogSpec& spec() const override { return model_.spec(); }
+  const DialogLayout& layout() const override { return model_.layout(); }
   void onInit(DialogWindow& window) override {
     open_ = true;
     model_.onInit(window);
@@ -30,7 +30,7 @@ class PageDialogs::Tap final : public DialogModel {
   }
 
   bool open() const { return open_; }
-  bool cancellable() const { return model_.spec().templateId == ConfirmDialog::kTemplateId; }
+  bool cancellable() const { return model_.layout().templateId == ConfirmDialog::kTemplateId; }
 
  private:
   PageDialogs& owner_;

@@ -19,8 +19,8 @@ namespace {
 // locked state and post the loop's exit to the dialog's own thread.
 class ScriptedWindow final : public DialogWindow {
  public:
-  ScriptedWindow(const DialogSpec& spec, QEventLoop& loop) : loop_(&loop) {
-    for (const ControlSpec& c : spec.controls)
+  ScriptedWindow(const DialogLayout& layout, QEventLoop& loop) : loop_(&loop) {
+    for (const ControlLayout& c : layout.controls)
       if (c.id != kNoControlId) controls_[c.id] = {c.rect, c.enabled};
   }
 
@@ -65,12 +65,12 @@ class ScriptedWindow final : public DialogWindow {
     return it != controls_.end() && it->second.enabled;
   }
   // A point of the client area that no control covers.
-  std::pair<int, int> backgroundPoint(const DialogSpec& spec) {
+  std::pair<int, int> backgroundPoint(const DialogLayout& layout) {
     std::lock_guard lock(mutex_);
-    for (int y = 1; y < spec.frame.height; y += 3)
-      for (int x = 1; x < spec.frame.width; x += 3) {
+    for (int y = 1; y < layout.frame.height; y += 3)
+      for (int x = 1; x < layout.frame.width; x += 3) {
         bool covered = false;
-        for (const ControlSpec& c : spec.controls) {
+        for (const ControlLayout& c : layout.controls) {
           const auto it = controls_.find(c.id);
           const DialogRect r = it == controls_.end() ? c.rect : it->second.rect;
           if (r.contains(x, y)) covered = true;
@@ -95,15 +95,15 @@ class ScriptedWindow final : public DialogWindow {
 }  // namespace
 
 std::int32_t ScriptedView::runModal(DialogModel& model) {
-  const DialogSpec& spec = model.spec();
-  const bool confirmation = spec.templateId == ConfirmDialog::kTemplateId;
+  const DialogLayout& layout = model.layout();
+  const bool confirmation = layout.templateId == ConfirmDialog::kTemplateId;
   if (confirmation && !actions_.empty() && actions_.front().step == ViewStep::kUnavailable) {
     actions_.pop_front();
     return -1;
   }
   QEventLoop loop;
-  ScriptedWindow window(spec, loop);
-  qInfo("ruzazuv-bridge: dialog %d open", spec.templateId);
+  ScriptedWindow window(layout, loop);
+  qInfo("ruzazuv-bridge: dialog %d open", layout.templateId);
   model.onInit(window);
 
   // Feeds the next action after its wait, and again while the dialog stays open.
@@ -136,7 +136,7 @@ std::int32_t ScriptedView::runModal(DialogModel& model) {
         if (window.enabled(ConfirmDialog::kDecoyId1)) model.onCommand(ConfirmDialog::kDecoyId1, 0);
         break;
       case ViewStep::kBackground: {
-        const auto [x, y] = window.backgroundPoint(spec);
+        const auto [x, y] = window.backgroundPoint(layout);
         model.onLeftButtonDown(x, y);
         break;
       }
@@ -154,7 +154,7 @@ std::int32_t ScriptedView::runModal(DialogModel& model) {
   // The quit posted by endDialog may still be pending if the dialog ended before exec; drop it
   // with the loop. Any later events of this dialog find no loop.
   model.onClosed();
-  qInfo("ruzazuv-bridge: dialog %d ended with %d", spec.templateId,
+  qInfo("ruzazuv-bridge: dialog %d ended with %d", layout.templateId,
         static_cast<int>(window.code()));
   return window.code();
 }

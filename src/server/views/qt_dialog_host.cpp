@@ -52,7 +52,7 @@ std::int32_t QtDialogHost::runModal(DialogModel& model) {
   if (app == nullptr) return -1;
   start(*app);
 
-  const DialogSpec& spec = model.spec();
+  const DialogLayout& layout = model.layout();
   QWidget* owner = QApplication::activeWindow();
   QEventLoop loop;
   // On the heap: the owner deletes it if it goes first, which ends the loop.
@@ -60,18 +60,18 @@ std::int32_t QtDialogHost::runModal(DialogModel& model) {
   QObject::connect(dialog.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
 
   Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-  if (spec.closeBox) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-  if (spec.systemModal) flags |= Qt::WindowStaysOnTopHint;
+  if (layout.closeBox) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (layout.systemModal) flags |= Qt::WindowStaysOnTopHint;
   dialog->setWindowFlags(flags);
   dialog->setWindowModality(Qt::ApplicationModal);
-  dialog->setWindowTitle(QString::fromStdU16String(spec.title));
-  dialog->setFixedSize(spec.frame.width, spec.frame.height);
+  dialog->setWindowTitle(QString::fromStdU16String(layout.title));
+  dialog->setFixedSize(layout.frame.width, layout.frame.height);
   const QPoint origin = owner != nullptr ? owner->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
-  dialog->move(origin + QPoint(spec.frame.x, spec.frame.y));
+  dialog->move(origin + QPoint(layout.frame.x, layout.frame.y));
 
   std::int32_t code = -1;
   {
-    QtDialogWindow window(spec, model, *dialog, loop);
+    QtDialogWindow window(layout, model, *dialog, loop);
     model.onInit(window);
     // A dialog ended while it opened is never shown.
     if (!window.endCode()) {

@@ -75,15 +75,15 @@ void ViewDialog::mouseDoubleClickEvent(QMouseEvent* event) {
   mousePressEvent(event);
 }
 
-QtDialogWindow::QtDialogWindow(const DialogSpec& spec, const DialogModel& model, ViewDialog& dialog,
+QtDialogWindow::QtDialogWindow(const DialogLayout& layout, const DialogModel& model, ViewDialog& dialog,
                                QEventLoop& loop)
-    : templateId_(spec.templateId),
+    : templateId_(layout.templateId),
       debug_(!qEnvironmentVariableIsEmpty("RUZAZUV_VIEW_DEBUG")),
       thread_(dialog.thread()),
       dialog_(&dialog),
       receiver_(&dialog),
       loop_(&loop) {
-  build(spec, model);
+  build(layout, model);
   // A dialog deleted with its owner takes no more changes, from any thread.
   destroyed_ = QObject::connect(&dialog, &QObject::destroyed, [this] { close(); });
 }
@@ -93,14 +93,14 @@ QtDialogWindow::~QtDialogWindow() {
   close();
 }
 
-void QtDialogWindow::build(const DialogSpec& spec, const DialogModel& model) {
+void QtDialogWindow::build(const DialogLayout& layout, const DialogModel& model) {
   ViewDialog& dialog = *dialog_;
-  const QFont font = dialogFont(spec.fontFace, spec.fontPoints);
+  const QFont font = dialogFont(layout.fontFace, layout.fontPoints);
   dialog.setFont(font);
   std::vector<QWidget*> created;
   QWidget* groupBoxes = nullptr;
   int unnamed = 0;
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlLayout& c : layout.controls) {
     QWidget* widget = nullptr;
     const QString text = toQString(c.text);
     switch (c.kind) {

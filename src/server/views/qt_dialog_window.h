@@ -1,4 +1,4 @@
-// One open dialog of the Qt view: the QDialog with the spec's controls, and the DialogWindow
+// One open dialog of the Qt view: the QDialog with the layout's controls, and the DialogWindow
 // through which its model changes it.
 #pragma once
 
@@ -46,8 +46,8 @@ class ViewDialog final : public QDialog {
 
 class QtDialogWindow final : public DialogWindow {
  public:
-  // Builds the dialog's controls on `dialog` from `spec` and `model`'s colours.
-  QtDialogWindow(const DialogSpec& spec, const DialogModel& model, ViewDialog& dialog,
+  // Builds the dialog's controls on `dialog` from `layout` and `model`'s colours.
+  QtDialogWindow(const DialogLayout& layout, const DialogModel& model, ViewDialog& dialog,
                  QEventLoop& loop);
   ~QtDialogWindow() override;
 
@@ -76,7 +76,7 @@ class QtDialogWindow final : public DialogWindow {
   };
   using Change = std::function<void()>;
 
-  void build(const DialogSpec& spec, const DialogModel& model);
+  void build(const DialogLayout& layout, const DialogModel& model);
   // Queues a change and applies the queue now on the dialog's thread, or posts its application
   // to that thread from any other.
   void submit(Change change);
