@@ -83,12 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   c.putText(Dispid::MerchantID, u"MERCHANT0001");
   c.putText(Dispid::OptionData1, u"page data");
   const Dispid operations[] = {
-      Dispid::FiscListAccounts, Dispid::FiscListImportAccounts, Dispid::FiscListTradeLog,
-      Dispid::VerifyPIN,        Dispid::FiscCardInquiry,        Dispid::VerifyPIN,
-      Dispid::FiscCardTransfer, Dispid::FiscCardTax,            Dispid::FiscCardPayment,
-      Dispid::FiscCardExpense,  Dispid::GenRandomNumber,        Dispid::AuthenServer,
-      Dispid::ChangePIN,        Dispid::GetStatus,              Dispid::ReConnectCard,
-      Dispid::GetReaderStatus,  Dispid::DisConnectCard,
+      Dispid::FiscListAccounts, Dispid::FiscListImportAccounts,
+      Dispid::FiscListTradeLog, Dispid::VerifyPIN,
+      Dispid::FiscCardInquiry,  Dispid::VerifyPIN,
+      Dispid::FiscCardTransfer, Dispid::FiscCardTax,
+      Dispid::FiscCardPayment,  Dispid::FiscCardExpense,
+      Dispid::GenRandomNumber,  Dispid::AuthenServer,
+      Dispid::ChangePIN,        Dispid::GetStatus,
+      Dispid::ReConnectCard,    Dispid::GetReaderStatus,
+      Dispid::DisConnectCard,
   };
   for (Dispid op : operations) {
     c.call(op);

@@ -17,9 +17,9 @@ namespace {
 struct Host {
   Host() {
     pcsc.addReader("Fuzz Reader");
-    pcsc.insertCard("Fuzz Reader", std::make_shared<ruzazuv::sim::FiscCard>(
-                                       ruzazuv::sim::loadCardProfile(
-                                           ruzazuv::sim::builtinProfilePath("default.json"))));
+    pcsc.insertCard("Fuzz Reader",
+                    std::make_shared<ruzazuv::sim::FiscCard>(ruzazuv::sim::loadCardProfile(
+                        ruzazuv::sim::builtinProfilePath("default.json"))));
   }
   ruzazuv::SimulatedPcsc pcsc;
   ruzazuv::SystemClock clock;

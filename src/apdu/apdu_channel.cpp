@@ -37,10 +37,9 @@ PcscResult CardControl::TransmitApdu(std::string_view cla, std::string_view ins,
   if (le) sendBuffer_[length++] = byteOf(*le);
 
   std::uint32_t received = kReceiveCapacity;
-  PcscResult result = services_.pcsc.transmit(process_.card,
-                                              static_cast<std::uint32_t>(integer(Dispid::ulProtocol)),
-                                              sendBuffer_.data(), static_cast<std::uint32_t>(length),
-                                              recvBuffer_.data(), &received);
+  PcscResult result = services_.pcsc.transmit(
+      process_.card, static_cast<std::uint32_t>(integer(Dispid::ulProtocol)), sendBuffer_.data(),
+      static_cast<std::uint32_t>(length), recvBuffer_.data(), &received);
   // A platform that reports more than it was offered is not believed beyond the buffer.
   recvLength_ = std::min(received, kReceiveCapacity);
   UpdateStatusWord();

@@ -36,7 +36,8 @@ std::string BytesToHex(int count, const std::uint8_t* bytes) {
 
 std::string SliceBytes(const std::uint8_t* source, std::size_t offset, int count) {
   if (count <= 0) return {};
-  return std::string(reinterpret_cast<const char*>(source + offset), static_cast<std::size_t>(count));
+  return std::string(reinterpret_cast<const char*>(source + offset),
+                     static_cast<std::size_t>(count));
 }
 
 }  // namespace ruzazuv

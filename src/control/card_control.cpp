@@ -9,9 +9,13 @@
 namespace ruzazuv {
 namespace {
 
-constexpr bool isString(MemberKind k) { return k == MemberKind::kString; }
+constexpr bool isString(MemberKind k) {
+  return k == MemberKind::kString;
+}
 
-char16_t lowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+char16_t lowerAscii(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+}
 
 }  // namespace
 

@@ -129,7 +129,9 @@ class CardControl {
   std::int32_t& integer(Dispid id) { return ints_[static_cast<std::size_t>(id)]; }
   std::int32_t integer(Dispid id) const { return ints_[static_cast<std::size_t>(id)]; }
   const std::string& narrow(Dispid id) const { return text(id).narrow(services_.codec); }
-  void setNarrow(Dispid id, std::string_view value) { text(id).assignNarrow(value, services_.codec); }
+  void setNarrow(Dispid id, std::string_view value) {
+    text(id).assignNarrow(value, services_.codec);
+  }
   // The n-th member after `first` (account0 + 3 is account3).
   static Dispid offset(Dispid first, int n) {
     return static_cast<Dispid>(static_cast<int>(first) + n);

@@ -11,13 +11,17 @@ constexpr std::array<Member, kMemberCount> kMembers = {{
 #undef RUZAZUV_MEMBER_ROW
 }};
 
-static_assert([] {
-  for (std::size_t i = 0; i < kMembers.size(); ++i)
-    if (kMembers[i].dispid != static_cast<int>(i) + 1) return false;
-  return true;
-}(), "members must be listed in dispatch-identifier order without gaps");
+static_assert(
+    [] {
+      for (std::size_t i = 0; i < kMembers.size(); ++i)
+        if (kMembers[i].dispid != static_cast<int>(i) + 1) return false;
+      return true;
+    }(),
+    "members must be listed in dispatch-identifier order without gaps");
 
-constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+constexpr char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -45,7 +49,9 @@ std::string_view Member::typeName() const {
   return "long";
 }
 
-std::span<const Member> memberTable() { return kMembers; }
+std::span<const Member> memberTable() {
+  return kMembers;
+}
 
 const Member* findMember(std::string_view name) {
   for (const Member& m : kMembers)

@@ -39,7 +39,9 @@ std::span<const Member> memberTable();
 // Case-insensitive lookup, as IDispatch::GetIDsOfNames matches names.
 const Member* findMember(std::string_view name);
 const Member* findMember(int dispid);
-inline const Member& member(Dispid id) { return *findMember(static_cast<int>(id)); }
+inline const Member& member(Dispid id) {
+  return *findMember(static_cast<int>(id));
+}
 
 inline constexpr std::string_view kProgId = "RuzaZUV.Vorn.1";
 inline constexpr std::string_view kVersionIndependentProgId = "RuzaZUV.Vorn";

@@ -10,7 +10,9 @@ Text& Text::operator=(const Text& other) {
   return *this;
 }
 
-Text::Text(Text&& other) noexcept : wide_(std::move(other.wide_)) { other.wipe(); }
+Text::Text(Text&& other) noexcept : wide_(std::move(other.wide_)) {
+  other.wipe();
+}
 
 Text& Text::operator=(Text&& other) noexcept {
   if (this != &other) {
@@ -40,7 +42,9 @@ void Text::assign(std::u16string_view value) {
   wide_ = std::u16string(value);
 }
 
-void Text::assignAbsent() { wipe(); }
+void Text::assignAbsent() {
+  wipe();
+}
 
 void Text::assignNarrow(std::string_view value, const TextCodec& codec) {
   wipe();

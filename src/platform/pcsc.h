@@ -16,7 +16,9 @@ using PcscHandle = std::uint64_t;
 // Result codes, as signed 32-bit values.
 namespace pcsc_code {
 inline constexpr PcscResult kSuccess = 0;
-constexpr PcscResult code(std::uint32_t v) { return static_cast<PcscResult>(v); }
+constexpr PcscResult code(std::uint32_t v) {
+  return static_cast<PcscResult>(v);
+}
 inline constexpr PcscResult kInternalError = code(0x80100001);
 inline constexpr PcscResult kCancelled = code(0x80100002);
 inline constexpr PcscResult kInvalidHandle = code(0x80100003);

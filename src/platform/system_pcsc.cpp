@@ -10,7 +10,9 @@ namespace ruzazuv {
 namespace {
 
 // pcsc-lite's LONG is 64-bit; its codes fit in 32 bits and pages see them as signed values.
-PcscResult toResult(LONG rv) { return static_cast<PcscResult>(static_cast<std::uint32_t>(rv)); }
+PcscResult toResult(LONG rv) {
+  return static_cast<PcscResult>(static_cast<std::uint32_t>(rv));
+}
 
 constexpr unsigned long kMaskAbsent = 0x0002;
 constexpr unsigned long kMaskPresent = 0x0004;
@@ -62,8 +64,8 @@ PcscResult SystemPcsc::getStatusChange(PcscContext context, std::uint32_t timeou
     native[i].dwCurrentState = states[i].currentState;
     native[i].dwEventState = states[i].eventState;
   }
-  LONG rv = SCardGetStatusChange(static_cast<SCARDCONTEXT>(context), timeoutMs, native.data(),
-                                 count);
+  LONG rv =
+      SCardGetStatusChange(static_cast<SCARDCONTEXT>(context), timeoutMs, native.data(), count);
   for (std::uint32_t i = 0; i < count; ++i) {
     states[i].eventState = static_cast<std::uint32_t>(native[i].dwEventState);
     const std::size_t atrLength = std::min<std::size_t>(native[i].cbAtr, MAX_ATR_SIZE);
@@ -133,8 +135,8 @@ PcscResult SystemPcsc::transmit(PcscHandle card, std::uint32_t protocol, const s
   pci.dwProtocol = protocol;
   pci.cbPciLength = sizeof(SCARD_IO_REQUEST);
   DWORD len = *recvLength;
-  LONG rv = SCardTransmit(static_cast<SCARDHANDLE>(card), &pci, send, sendLength, nullptr, recv,
-                          &len);
+  LONG rv =
+      SCardTransmit(static_cast<SCARDHANDLE>(card), &pci, send, sendLength, nullptr, recv, &len);
   *recvLength = static_cast<std::uint32_t>(std::min<DWORD>(len, 0xFFFFFFFFu));
   return toResult(rv);
 }

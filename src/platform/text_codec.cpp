@@ -130,8 +130,8 @@ std::string TextCodec::toNarrow(std::u16string_view wide) const {
 
 std::u16string TextCodec::toWide(std::string_view narrow) const {
   if (utf8_) return utf8ToUtf16(narrow);
-  std::string utf8 = iconvAll("UTF-8", codePage_.c_str(), narrow.data(), narrow.size(), 1,
-                              "\xEF\xBF\xBD");
+  std::string utf8 =
+      iconvAll("UTF-8", codePage_.c_str(), narrow.data(), narrow.size(), 1, "\xEF\xBF\xBD");
   return utf8ToUtf16(utf8);
 }
 

@@ -104,9 +104,9 @@ std::int32_t CardControl::GetStatus() {
 std::int32_t CardControl::GetReaderStatus() {
   std::array<std::uint8_t, kAttributeCapacity> attribute{};
   std::uint32_t length = kAttributeCapacity;
-  PcscResult result = services_.pcsc.getAttrib(
-      process_.card, static_cast<std::uint32_t>(integer(Dispid::dwAttrId)), attribute.data(),
-      &length);
+  PcscResult result =
+      services_.pcsc.getAttrib(process_.card, static_cast<std::uint32_t>(integer(Dispid::dwAttrId)),
+                               attribute.data(), &length);
   // After a failure the reported length means nothing; the properties keep their values.
   if (result == pcsc_code::kSuccess) {
     length = std::min(length, kAttributeCapacity);

@@ -24,8 +24,7 @@ std::shared_ptr<sim::FiscCard> makeCard(std::string_view profileFile) {
 ControlHarness::ControlHarness(Clock* clock, MultimediaTimer* timer, DialogHost* dialogs,
                                std::u16string_view siteAddress)
     : card(makeCard()),
-      services_{pcsc, clock ? *clock : systemClock_, timer ? *timer : systemTimer_, codec,
-                dialogs},
+      services_{pcsc, clock ? *clock : systemClock_, timer ? *timer : systemTimer_, codec, dialogs},
       siteAddress_(siteAddress) {
   pcsc.addReader(kReader);
   pcsc.insertCard(kReader, card);

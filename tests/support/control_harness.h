@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/card_profile.h"
 #include "control/card_control.h"
-#include "sim/fisc_card.h"
 #include "platform/clock.h"
 #include "platform/simulated_pcsc.h"
 #include "platform/system_timer.h"
+#include "sim/card_profile.h"
+#include "sim/fisc_card.h"
 
 namespace ruzazuv::testing {
 

@@ -18,7 +18,10 @@ TEST(HexCodec, ConvertsAsTheCardTextAlphabetHasIt) {
   EXPECT_EQ(b[0], 0x3A);  // lower case is not a hex digit: 'a' - 55 = 42
   HexToBytes("ab", b, 1);
   EXPECT_EQ(b[0], 0xCB);
-  HexToBytes("\x80" "0", b, 1);  // bytes above 0x7F compare as negative: c - 48
+  HexToBytes(
+      "\x80"
+      "0",
+      b, 1);  // bytes above 0x7F compare as negative: c - 48
   EXPECT_EQ(b[0], static_cast<std::uint8_t>(((-128 - 48) * 16) & 0xFF));
   EXPECT_EQ(BytesToHex(3, std::array<std::uint8_t, 3>{0x0A, 0xFF, 0x00}.data()), "0AFF00");
   EXPECT_EQ(BytesToHex(0, b), "");
@@ -45,7 +48,10 @@ TEST(HexCodec, SlicesByOffsetAndCount) {
 
 class ApduChannelTest : public ::testing::Test {
  protected:
-  void SetUp() override { h.connect(); h.clearCommands(); }
+  void SetUp() override {
+    h.connect();
+    h.clearCommands();
+  }
   CardControl& c() { return h.control(); }
   ControlHarness h;
 };
@@ -54,16 +60,18 @@ TEST_F(ApduChannelTest, BuildsEachCommandCaseFromItsFragments) {
   EXPECT_EQ(c().TransmitApdu("00", "A4", "02", "00", "02", "1001"), 0);
   EXPECT_EQ(c().TransmitApdu("00", "B2", "01", "04", std::nullopt, {}, "00"), 0);
   EXPECT_EQ(c().TransmitApdu("00", "A4", "04", "00", "08", "A000000172950001", "00"), 0);
-  EXPECT_EQ(c().TransmitApdu("00", "A4", "04", "00"), 0);  // case 1
+  EXPECT_EQ(c().TransmitApdu("00", "A4", "04", "00"), 0);            // case 1
   EXPECT_EQ(c().TransmitApdu("00", "A4", "04", "00", "00", ""), 0);  // Lc 00: a body of 00 alone
   EXPECT_EQ(h.commandsHex(),
-            (std::vector<std::string>{"00A40200021001", "00B2010400", "00A4040008A00000017295000100",
-                                      "00A40400", "00A4040000"}));
+            (std::vector<std::string>{"00A40200021001", "00B2010400",
+                                      "00A4040008A00000017295000100", "00A40400", "00A4040000"}));
 }
 
 TEST_F(ApduChannelTest, ShortDataIsFilledWithFAndTheLargestCommandFits) {
   EXPECT_EQ(c().TransmitApdu("00", "20", "00", "10", "08", "1234"), 0);
-  EXPECT_EQ(h.commandsHex().back(), "002000100812" "34FFFFFFFFFFFF");
+  EXPECT_EQ(h.commandsHex().back(),
+            "002000100812"
+            "34FFFFFFFFFFFF");
   const std::string data(510, 'A');
   c().TransmitApdu("80", "CA", "00", "00", "FF", data, "00");
   const auto sent = h.commands().back();

@@ -42,9 +42,8 @@ class CardConnectionTest : public ::testing::Test {
 
 TEST_F(CardConnectionTest, ConnectSelectsTheApplicationAndReadsTheIdentity) {
   ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
-  EXPECT_EQ(h.commandsHex(),
-            (std::vector<std::string>{kSelectApplication, kSelect1001, "00B2030400", kSelect1001,
-                                      "00B2020400"}));
+  EXPECT_EQ(h.commandsHex(), (std::vector<std::string>{kSelectApplication, kSelect1001,
+                                                       "00B2030400", kSelect1001, "00B2020400"}));
   const auto connects = calls(PcscCall::kConnect);
   ASSERT_EQ(connects.size(), 1u);
   EXPECT_EQ(connects[0].shareMode, kShareExclusive);

@@ -36,8 +36,7 @@ TEST(ControlProperties, FreshControlHasItsConstructionValues) {
       EXPECT_EQ(c.getText(id), u"") << m.name;
     }
     if ((m.kind == MemberKind::kLong || m.kind == MemberKind::kShort) &&
-        id != Dispid::curAccntIndex && id != Dispid::CheckPINLength &&
-        id != Dispid::CheckPINType) {
+        id != Dispid::curAccntIndex && id != Dispid::CheckPINLength && id != Dispid::CheckPINType) {
       EXPECT_EQ(c.getInt(id), 0) << m.name;
     }
   }
@@ -54,7 +53,9 @@ TEST(ControlProperties, FreshControlHasItsConstructionValues) {
 TEST(ControlProperties, StringsAreStoredUpToTheirFirstZeroAndNullIsAbsent) {
   ControlHarness h;
   CardControl& c = h.control();
-  c.putText(Dispid::FdId, std::u16string(u"1234\0" u"5678", 9));
+  c.putText(Dispid::FdId, std::u16string(u"1234\0"
+                                         u"5678",
+                                         9));
   EXPECT_EQ(c.getText(Dispid::FdId), u"1234");
   c.putNullableText(Dispid::FdId, std::nullopt);
   PropertyValue v;
@@ -102,7 +103,8 @@ TEST(ControlProperties, ReaderIsExemptWhenItsNameOccursInsideTheList) {
   };
   for (const auto& [name, expected] : cases) {
     c.putText(Dispid::baReaderName, name);
-    EXPECT_EQ(c.getText(Dispid::isPullPlugReader), expected) << std::string(name.begin(), name.end());
+    EXPECT_EQ(c.getText(Dispid::isPullPlugReader), expected)
+        << std::string(name.begin(), name.end());
   }
   // An empty list exempts nobody, not even an empty name.
   c.putText(Dispid::noPullPlugReader, u"");

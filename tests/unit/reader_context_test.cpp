@@ -10,7 +10,9 @@ using testing::ControlHarness;
 using testing::kReader;
 using testing::kReaderW;
 
-std::u16string wide(const std::string& s) { return utf8ToUtf16(s); }
+std::u16string wide(const std::string& s) {
+  return utf8ToUtf16(s);
+}
 
 class ReaderContextTest : public ::testing::Test {
  protected:

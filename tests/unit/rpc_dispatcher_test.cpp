@@ -117,7 +117,8 @@ TEST_F(RpcDispatcherTest, MalformedMessagesGetTheirErrors) {
   EXPECT_EQ(code(send(R"({"jsonrpc":"1.0","id":1,"method":"get"})")), rpc_error::kInvalidRequest);
   EXPECT_EQ(code(send(R"({"jsonrpc":"2.0","id":1,"method":5})")), rpc_error::kInvalidRequest);
   EXPECT_EQ(code(send(R"({"jsonrpc":"2.0","id":{},"method":"get"})")), rpc_error::kInvalidRequest);
-  EXPECT_EQ(code(send(R"({"jsonrpc":"2.0","id":1,"method":"launch"})")), rpc_error::kMethodNotFound);
+  EXPECT_EQ(code(send(R"({"jsonrpc":"2.0","id":1,"method":"launch"})")),
+            rpc_error::kMethodNotFound);
   EXPECT_EQ(code(send(R"({"jsonrpc":"2.0","id":1,"method":"get","params":[1]})")),
             rpc_error::kInvalidParams);
   EXPECT_EQ(code(send("[]")), rpc_error::kInvalidRequest);
@@ -138,7 +139,8 @@ TEST_F(RpcDispatcherTest, BatchesAnswerInOrderAndSkipNotifications) {
   EXPECT_EQ(answer[1]["result"], "y");
   EXPECT_EQ(code(answer[2]), rpc_error::kInvalidRequest);
   EXPECT_EQ(answer[3]["id"], "c");
-  EXPECT_FALSE(dispatcher_.handle(R"({"jsonrpc":"2.0","method":"call","params":{"name":"ConnectReader"}})"));
+  EXPECT_FALSE(
+      dispatcher_.handle(R"({"jsonrpc":"2.0","method":"call","params":{"name":"ConnectReader"}})"));
   EXPECT_FALSE(dispatcher_.handle(R"([{"jsonrpc":"2.0","method":"describe"}])"));
 }
 
@@ -161,8 +163,10 @@ TEST_F(RpcDispatcherTest, DescribeListsTheMemberTable) {
   EXPECT_EQ(result["progid"], "RuzaZUV.Vorn.1");
   EXPECT_EQ(result["version"], "1.0");
   ASSERT_EQ(result["members"].size(), 96u);
-  EXPECT_EQ(result["members"][55], (json{{"dispid", 56}, {"name", "FiscCardTransfer"},
-                                         {"kind", "method"}, {"type", "long"},
+  EXPECT_EQ(result["members"][55], (json{{"dispid", 56},
+                                         {"name", "FiscCardTransfer"},
+                                         {"kind", "method"},
+                                         {"type", "long"},
                                          {"help", "method FiscCardTransfer"}}));
   EXPECT_EQ(result["members"][39]["type"], "short");
 }

@@ -140,6 +140,8 @@ async function listReaders() {
 }
 
 async function connectCard() {
+  // noPullPlugReader is read when baReaderName is put, so it goes first.
+  await ctl.put('noPullPlugReader', $('no-pull-plug').checked ? $('reader').value : '');
   await ctl.put('baReaderName', $('reader').value);
   const r = await call('ConnectCard');
   if (r.ret !== 0) return r;
@@ -205,6 +207,9 @@ async function verifyPin() {
   if (!/^\d{4,12}$/.test(pin)) throw new Refused('the PIN is 4 to 12 digits');
   // The PIN block: the digits, then F up to 16 characters.
   await ctl.set({ baBuf: pin.padEnd(16, 'F'), bPq: 16 });
+  // On a reader exempt from the pull-out check VerifyPIN keeps no PIN block for the
+  // transactions; the page hands it over through Pin, which builds the same block.
+  if ((await ctl.get('isPullPlugReader')) === 'False') await ctl.put('Pin', pin);
   $('pin').value = '';
   const r = await call('VerifyPIN', { card: true });
   if (r.ret === 0 && r.sw === 0x9000) return { ...r, text: `PIN accepted (${r.text})` };
@@ -274,5 +279,7 @@ $('pin').addEventListener('keydown', (e) => {
 });
 $('inquiry').addEventListener('click', () => step('inquiry', inquiry));
 $('transfer').addEventListener('click', () => step('transfer', transfer));
+// ?nopullplug=1 pre-ticks the exemption (the simulated reader of scripts/demo has no card to pull).
+$('no-pull-plug').checked = query.get('nopullplug') === '1';
 lockButtons(true);
 start();

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -122,7 +123,8 @@ int main(int argc, char** argv) {
     if (demoPort == 0 && options.port != 0 && options.port != 65535)
       demoPort = static_cast<std::uint16_t>(options.port + 1);
     if (!demo->listen(demoPort, &error)) return fail(error, 1);
-    origins->push_back(demo->origin());
+    if (std::find(origins->begin(), origins->end(), demo->origin()) == origins->end())
+      origins->push_back(demo->origin());
   }
 
   std::unique_ptr<DialogHost> view = makeView(ui, &error);

@@ -8,8 +8,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/line_reader.h"
-#include "host/simulated_reader.h"
 #include "control/card_control.h"
+#include "host/simulated_reader.h"
 #include "platform/clock.h"
 #include "platform/system_pcsc.h"
 #include "platform/system_timer.h"
@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
     if (status == LineReader::Status::kEnd) break;
     std::optional<std::string> answer;
     if (status == LineReader::Status::kTooLong) {
-      answer = RpcDispatcher::errorText(rpc_error::kInvalidRequest, "Invalid Request: line too long");
+      answer =
+          RpcDispatcher::errorText(rpc_error::kInvalidRequest, "Invalid Request: line too long");
     } else if (line.find_first_not_of(" \t\r") == std::string::npos) {
       continue;  // blank lines are no requests
     } else {

@@ -8,7 +8,7 @@
 namespace ruzazuv {
 
 struct CliOptions {
-  std::string pcsc = "system";           // "system" or "simulated:PROFILE.json"
+  std::string pcsc = "system";             // "system" or "simulated:PROFILE.json"
   std::optional<std::string> siteAddress;  // the built-in bank address when not given
   std::optional<std::string> pageAddress;  // no page (a local program) when not given
   std::string ui;                          // "" (no dialogs) or "scripted:ACTIONS"

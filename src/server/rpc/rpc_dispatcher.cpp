@@ -36,7 +36,9 @@ std::string dump(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-bool validId(const json& id) { return id.is_string() || id.is_number() || id.is_null(); }
+bool validId(const json& id) {
+  return id.is_string() || id.is_number() || id.is_null();
+}
 
 std::string hex(HResult hr) {
   char text[16];
@@ -49,7 +51,8 @@ const Member& memberOf(const json& params) {
   const Member* byName = nullptr;
   const Member* byDispid = nullptr;
   if (auto it = params.find("name"); it != params.end()) {
-    if (!it->is_string()) fail(rpc_error::kInvalidParams, "name must be a string", hresult::kUnknownName);
+    if (!it->is_string())
+      fail(rpc_error::kInvalidParams, "name must be a string", hresult::kUnknownName);
     byName = findMember(it->get_ref<const std::string&>());
     if (byName == nullptr)
       fail(rpc_error::kInvalidParams, "unknown member: " + it->get<std::string>(),
@@ -108,7 +111,8 @@ std::optional<std::string> RpcDispatcher::handle(std::string_view message) {
       auto answer = handleRequest(parsed);
       return answer ? std::optional<std::string>(dump(*answer)) : std::nullopt;
     }
-    if (parsed.empty()) return errorText(rpc_error::kInvalidRequest, "Invalid Request: empty batch");
+    if (parsed.empty())
+      return errorText(rpc_error::kInvalidRequest, "Invalid Request: empty batch");
     json answers = json::array();
     for (const json& request : parsed)
       if (auto answer = handleRequest(request)) answers.push_back(std::move(*answer));
@@ -122,7 +126,8 @@ std::optional<std::string> RpcDispatcher::handle(std::string_view message) {
 }
 
 std::optional<json> RpcDispatcher::handleRequest(const json& request) {
-  if (!request.is_object()) return errorAnswer(nullptr, rpc_error::kInvalidRequest, "Invalid Request");
+  if (!request.is_object())
+    return errorAnswer(nullptr, rpc_error::kInvalidRequest, "Invalid Request");
   const auto idIt = request.find("id");
   const bool notification = idIt == request.end();
   const json id = notification ? json(nullptr) : *idIt;
@@ -175,7 +180,8 @@ json RpcDispatcher::invokeMember(const std::string& method, const json& params) 
     if (hr == hresult::kTypeMismatch)
       fail(rpc_error::kInvalidParams,
            name + " takes " + (m.kind == MemberKind::kString ? "a string" : "an integer"), hr);
-    if (hr == hresult::kOverflow) fail(rpc_error::kInvalidParams, name + ": value out of range", hr);
+    if (hr == hresult::kOverflow)
+      fail(rpc_error::kInvalidParams, name + ": value out of range", hr);
   }
 
   CardControl* control = controls_.control(index);
@@ -194,9 +200,11 @@ json RpcDispatcher::invokeMember(const std::string& method, const json& params) 
     hr = control->invoke(m.dispid, &ret);
     if (hr == hresult::kOk) result = ret;
   }
-  if (hr == hresult::kNotImplemented) fail(rpc_error::kNotImplemented, name + " is not implemented", hr);
+  if (hr == hresult::kNotImplemented)
+    fail(rpc_error::kNotImplemented, name + " is not implemented", hr);
   if (hr == hresult::kOutOfMemory) fail(rpc_error::kInternalError, "out of memory", hr);
-  if (hr != hresult::kOk) fail(rpc_error::kInvalidParams, name + ": dispatch failed " + hex(hr), hr);
+  if (hr != hresult::kOk)
+    fail(rpc_error::kInvalidParams, name + ": dispatch failed " + hex(hr), hr);
   return result;
 }
 

@@ -75,8 +75,8 @@ void ViewDialog::mouseDoubleClickEvent(QMouseEvent* event) {
   mousePressEvent(event);
 }
 
-QtDialogWindow::QtDialogWindow(const DialogLayout& layout, const DialogModel& model, ViewDialog& dialog,
-                               QEventLoop& loop)
+QtDialogWindow::QtDialogWindow(const DialogLayout& layout, const DialogModel& model,
+                               ViewDialog& dialog, QEventLoop& loop)
     : templateId_(layout.templateId),
       debug_(!qEnvironmentVariableIsEmpty("RUZAZUV_VIEW_DEBUG")),
       thread_(dialog.thread()),
