@@ -30,11 +30,11 @@ std::int32_t CardControl::FiscCardTax() {
   text(Dispid::PCode).assign(text(Dispid::TransferTxnID).wide());
 
   std::string record = narrow(Dispid::TransferTxnID);
-  if (!appendField(&record, narrow(Dispid::money), kMoneyWidth)) return refuse(kBadMoney);
-  if (!appendField(&record, narrow(Dispid::FdId), kFdIdWidth)) return refuse(kBadFdId);
-  if (!appendField(&record, narrow(Dispid::FdChkCode), kCheckCodeWidth))
-    return refuse(kBadCheckCode);
-  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth)) return refuse(kBadDateTime);
+  if (const std::int32_t code =
+          appendAmountFields(&record, narrow(Dispid::money), narrow(Dispid::FdId),
+                             narrow(Dispid::FdChkCode), narrow(Dispid::DateTime));
+      code != 0)
+    return refuse(code);
   if (!appendField(&record, narrow(Dispid::PaymentType), kPaymentTypeWidth))
     return refuse(kBadPaymentType);
   if (!SelectTransactionAccount(&record, &ret)) return ret;
@@ -60,11 +60,11 @@ std::int32_t CardControl::FiscCardPayment() {
   text(Dispid::PCode).assign(u"2541");
 
   std::string record(kPaymentCode);
-  if (!appendField(&record, narrow(Dispid::money), kMoneyWidth)) return refuse(kBadMoney);
-  if (!appendField(&record, narrow(Dispid::FdId), kFdIdWidth)) return refuse(kBadFdId);
-  if (!appendField(&record, narrow(Dispid::FdChkCode), kCheckCodeWidth))
-    return refuse(kBadCheckCode);
-  if (!appendField(&record, dateTime, kDateTimeWidth)) return refuse(kBadDateTime);
+  if (const std::int32_t code =
+          appendAmountFields(&record, narrow(Dispid::money), narrow(Dispid::FdId),
+                             narrow(Dispid::FdChkCode), dateTime);
+      code != 0)
+    return refuse(code);
   if (!appendField(&record, narrow(Dispid::MerchantID), kMerchantIdWidth))
     return refuse(kBadMerchantId);
   std::int32_t ret = 0;

@@ -35,11 +35,11 @@ std::int32_t CardControl::FiscCardTransfer() {
   text(Dispid::PCode).assign(text(Dispid::TransferTxnID).wide());
 
   std::string record = narrow(Dispid::TransferTxnID);
-  if (!appendField(&record, narrow(Dispid::money), kMoneyWidth)) return refuse(kBadMoney);
-  if (!appendField(&record, narrow(Dispid::FdId), kFdIdWidth)) return refuse(kBadFdId);
-  if (!appendField(&record, narrow(Dispid::FdChkCode), kCheckCodeWidth))
-    return refuse(kBadCheckCode);
-  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth)) return refuse(kBadDateTime);
+  if (const std::int32_t code =
+          appendAmountFields(&record, narrow(Dispid::money), narrow(Dispid::FdId),
+                             narrow(Dispid::FdChkCode), narrow(Dispid::DateTime));
+      code != 0)
+    return refuse(code);
   if (!appendField(&record, narrow(Dispid::ImprtAccnt), kImportAccountWidth))
     return refuse(kBadImportAccount);
   if (!SelectTransactionAccount(&record, &ret)) return ret;
@@ -67,11 +67,11 @@ std::int32_t CardControl::FiscCardExpense() {
   text(Dispid::PCode).assign(text(Dispid::ExpenseTxnID).wide());
 
   std::string record = narrow(Dispid::ExpenseTxnID);
-  if (!appendField(&record, narrow(Dispid::money), kMoneyWidth)) return refuse(kBadMoney);
-  if (!appendField(&record, narrow(Dispid::FdId), kFdIdWidth)) return refuse(kBadFdId);
-  if (!appendField(&record, narrow(Dispid::FdChkCode), kCheckCodeWidth))
-    return refuse(kBadCheckCode);
-  if (!appendField(&record, narrow(Dispid::DateTime), kDateTimeWidth)) return refuse(kBadDateTime);
+  if (const std::int32_t code =
+          appendAmountFields(&record, narrow(Dispid::money), narrow(Dispid::FdId),
+                             narrow(Dispid::FdChkCode), narrow(Dispid::DateTime));
+      code != 0)
+    return refuse(code);
   if (!SelectTransactionAccount(&record, &ret)) return ret;
 
   if (std::int32_t code = 0; !pullPlugCheck(*this, &code)) return refuse(code);

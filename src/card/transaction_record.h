@@ -75,4 +75,17 @@ inline bool appendField(std::string* record, std::string_view value, std::size_t
   return value.size() == width;
 }
 
+// Appends the fields that follow the transaction code in every record but the inquiry's:
+// money, FdId, FdChkCode and the date and time, each checked right after it is appended.
+// Returns the detail code of the first field of wrong width, or 0.
+inline std::int32_t appendAmountFields(std::string* record, std::string_view money,
+                                       std::string_view fdId, std::string_view checkCode,
+                                       std::string_view dateTime) {
+  if (!appendField(record, money, kMoneyWidth)) return kBadMoney;
+  if (!appendField(record, fdId, kFdIdWidth)) return kBadFdId;
+  if (!appendField(record, checkCode, kCheckCodeWidth)) return kBadCheckCode;
+  if (!appendField(record, dateTime, kDateTimeWidth)) return kBadDateTime;
+  return 0;
+}
+
 }  // namespace ruzazuv::transaction

@@ -13,6 +13,14 @@ constexpr std::size_t kNameCapacity = 1024;  // a name keeps at most 1023 charac
 constexpr int kReaderSlots = 5;
 constexpr std::uint32_t kAttributeCapacity = 2048;
 
+// Before every status query: the reader is the control's own baReaderName (none when absent),
+// no user data, and the state the caller knows is "unaware", so the query answers at once.
+void prepareQuery(ReaderState& state, const Text& reader, const TextCodec& codec) {
+  state.reader = reader.absent() ? nullptr : reader.narrow(codec).c_str();
+  state.userData = nullptr;
+  state.currentState = kStateUnaware;
+}
+
 }  // namespace
 
 std::int32_t CardControl::ConnectReader() {
@@ -57,10 +65,7 @@ std::int32_t CardControl::ListReaders() {
 }
 
 std::int32_t CardControl::GetCardStatus() {
-  const Text& reader = text(Dispid::baReaderName);
-  readerState_.reader = reader.absent() ? nullptr : reader.narrow(services_.codec).c_str();
-  readerState_.userData = nullptr;
-  readerState_.currentState = kStateUnaware;
+  prepareQuery(readerState_, text(Dispid::baReaderName), services_.codec);
   ReaderState query = readerState_;
   PcscResult result = services_.pcsc.getStatusChange(process_.context, 100, &query, 1);
   if (result != pcsc_code::kSuccess) return result;
@@ -73,10 +78,7 @@ std::int32_t CardControl::GetCardStatus() {
 }
 
 std::int32_t CardControl::CheckCardInsert() {
-  const Text& reader = text(Dispid::baReaderName);
-  readerState_.reader = reader.absent() ? nullptr : reader.narrow(services_.codec).c_str();
-  readerState_.userData = nullptr;
-  readerState_.currentState = kStateUnaware;
+  prepareQuery(readerState_, text(Dispid::baReaderName), services_.codec);
   // The answer comes from the event state, which keeps its last value (none at first: no
   // card) when the query fails.
   ReaderState query = readerState_;
