@@ -40,7 +40,8 @@ void appendUtf16(std::u16string& out, char32_t c) {
   }
 }
 
-// Runs iconv over the whole input, substituting `replacement` for every unconvertible unit.
+// Runs iconv over the whole input, substituting `replacement` for every unconvertible unit:
+// `unit` bytes, or for UTF-8 input (unit 0) one whole character.
 std::string iconvAll(const char* to, const char* from, const char* in, std::size_t inLength,
                      std::size_t unit, std::string_view replacement) {
   iconv_t cd = iconv_open(to, from);
@@ -56,9 +57,17 @@ std::string iconvAll(const char* to, const char* from, const char* in, std::size
     out.append(buffer.data(), static_cast<std::size_t>(dst - buffer.data()));
     if (rc == static_cast<std::size_t>(-1)) {
       if (errno == E2BIG) continue;
-      // EILSEQ or EINVAL: skip one input unit and mark it.
+      // EILSEQ or EINVAL: skip the unconvertible character and mark it. From UTF-8 that is the
+      // whole sequence its lead byte announces, so one character gives one mark.
       out.append(replacement);
-      std::size_t skip = std::min(unit, srcLeft);
+      std::size_t skip = unit;
+      if (unit == 0) {
+        const auto lead = static_cast<unsigned char>(*src);
+        skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        for (std::size_t k = 1; k < skip && k < srcLeft; ++k)
+          if ((static_cast<unsigned char>(src[k]) & 0xC0) != 0x80) skip = k;
+      }
+      skip = std::min(skip, srcLeft);
       src += skip;
       srcLeft -= skip;
     }
@@ -125,7 +134,7 @@ TextCodec::TextCodec(std::string codePage)
 std::string TextCodec::toNarrow(std::u16string_view wide) const {
   if (utf8_) return utf16ToUtf8(wide);
   std::string utf8 = utf16ToUtf8(wide);
-  return iconvAll(codePage_.c_str(), "UTF-8", utf8.data(), utf8.size(), 1, "?");
+  return iconvAll(codePage_.c_str(), "UTF-8", utf8.data(), utf8.size(), 0, "?");
 }
 
 std::u16string TextCodec::toWide(std::string_view narrow) const {
