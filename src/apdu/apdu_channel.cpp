@@ -40,6 +40,8 @@ PcscResult CardControl::TransmitApdu(std::string_view cla, std::string_view ins,
   PcscResult result = services_.pcsc.transmit(
       process_.card, static_cast<std::uint32_t>(integer(Dispid::ulProtocol)), sendBuffer_.data(),
       static_cast<std::uint32_t>(length), recvBuffer_.data(), &received);
+  // The command may carry a PIN block (VERIFY, WRITE RECORD): it does not outlive the exchange.
+  std::fill_n(sendBuffer_.begin(), length, std::uint8_t{0});
   // A platform that reports more than it was offered is not believed beyond the buffer.
   recvLength_ = std::min(received, kReceiveCapacity);
   UpdateStatusWord();

@@ -54,6 +54,9 @@ std::int32_t CardControl::VerifyPIN() {
 }
 
 std::int32_t CardControl::ChangePIN() {
+  // With no PIN block held (every connection empties the store) there is nothing to write: an
+  // all-F block would replace the card's PIN with one that has no digits at all.
+  if (process_.pinStore.isEmpty()) return refuse(kPinLengthRefused);
   if (integer(Dispid::CheckPINLength) == 1 &&
       (pinLength_ < kShortestPin || pinLength_ > kLongestPin)) {
     return refuse(kPinLengthRefused);
@@ -72,7 +75,7 @@ std::int32_t CardControl::ChangePIN() {
 
   PcscResult result = TransmitApdu("00", "A4", "02", "00", "02", "00C2");
   if (result == pcsc_code::kSuccess) {
-    // Record 1 of the PIN file receives the new block (an empty store is written as all F).
+    // Record 1 of the PIN file receives the new block.
     result = TransmitApdu("00", "D2", "01", "04", "08", block);
   }
   wipeString(block);

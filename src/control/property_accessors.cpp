@@ -4,18 +4,6 @@
 namespace ruzazuv {
 namespace {
 
-// strncmp over at most `m` bytes of `list` from byte `at` against `name`, where the end of
-// either string counts as a terminating zero.
-bool occursAt(const std::string& list, std::size_t at, const std::string& name, std::size_t m) {
-  for (std::size_t k = 0; k < m; ++k) {
-    char a = at + k < list.size() ? list[at + k] : '\0';
-    char b = k < name.size() ? name[k] : '\0';
-    if (a != b) return false;
-    if (a == '\0') return true;
-  }
-  return true;
-}
-
 // Right-aligns `value` in `width` characters, padding with the digit zero on the left; a value
 // of `width` characters or more is kept as it is.
 std::u16string zeroPadded(std::u16string_view value, std::size_t width) {
@@ -39,16 +27,14 @@ void CardControl::putReaderName(const std::optional<std::u16string>& value) {
   process_.lastReaderName.put(value);
 
   // The reader is exempt from the pull-plug check when its name occurs anywhere inside
-  // noPullPlugReader (no separator is needed). Positions run over the list's length in
-  // characters and never beyond the end of its narrow text.
-  const Text& list = text(Dispid::noPullPlugReader);
-  const Text& name = text(Dispid::baReaderName);
-  const std::string& listNarrow = list.narrow(services_.codec);
-  const std::string& nameNarrow = name.narrow(services_.codec);
-  const std::size_t n = list.length();
-  const std::size_t m = name.length();
-  for (std::size_t i = 0; i < n && i <= listNarrow.size(); ++i) {
-    if (occursAt(listNarrow, i, nameNarrow, m)) {
+  // noPullPlugReader (no separator is needed); an empty name counts as occurring in any list
+  // that is not empty. The narrow texts are compared over the whole name, at every byte
+  // position of the list: comparing only as many bytes as the name has characters would let
+  // a different reader with a multi-byte name count as listed.
+  const std::string& list = text(Dispid::noPullPlugReader).narrow(services_.codec);
+  const std::string& name = text(Dispid::baReaderName).narrow(services_.codec);
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list.compare(i, name.size(), name) == 0) {
       process_.readerListedNoPullPlug = true;
       break;
     }

@@ -134,6 +134,12 @@ TEST(ControlProperties, NonAsciiNamesAreComparedWithoutReadingPastTheList) {
   EXPECT_EQ(c.getText(Dispid::isPullPlugReader), u"False");
   c.putText(Dispid::baReaderName, u"機X");
   EXPECT_EQ(c.getText(Dispid::isPullPlugReader), u"True");
+  // A different reader whose name shares only its first bytes with a listed one is not exempt.
+  c.putText(Dispid::noPullPlugReader, u"讀卡器X");
+  c.putText(Dispid::baReaderName, u"讀卡機Y");
+  EXPECT_EQ(c.getText(Dispid::isPullPlugReader), u"True");
+  c.putText(Dispid::baReaderName, u"卡器");
+  EXPECT_EQ(c.getText(Dispid::isPullPlugReader), u"False");
 }
 
 TEST(ControlProperties, ReaderNameFallsBackToTheLastNameOfAnyControl) {

@@ -108,6 +108,28 @@ TEST_F(PinTest, DisabledRulesLetOtherwiseRefusedPinsThrough) {
   EXPECT_EQ(blockHex(h.card->pinBlock()), "12345AFFFFFFFFFF");
 }
 
+TEST_F(PinTest, ChangePinWithNoBlockHeldWritesNothing) {
+  // ConnectCard empties the store; with both rules off an all-F block would otherwise be written.
+  h.connectAndVerify();
+  c().putText(Dispid::Pin, u"654321");
+  ASSERT_EQ(c().call(Dispid::ReConnectCard), 0);
+  ASSERT_EQ(store(), u"");
+  c().putInt(Dispid::CheckPINLength, 0);
+  c().putInt(Dispid::CheckPINType, 0);
+  h.clearCommands();
+  EXPECT_EQ(c().call(Dispid::ChangePIN), CardControl::kRefused);
+  EXPECT_EQ(c().getInt(Dispid::uiSW12), 1001);
+  EXPECT_TRUE(h.commands().empty());
+  EXPECT_EQ(blockHex(h.card->pinBlock()), "123456FFFFFFFFFF");
+}
+
+TEST_F(PinTest, NoPinBlockOutlivesItsExchange) {
+  h.connectAndVerify();
+  c().putText(Dispid::Pin, u"654321");
+  ASSERT_EQ(c().call(Dispid::ChangePIN), 0);
+  for (std::uint8_t b : c().sendBuffer()) ASSERT_EQ(b, 0);
+}
+
 TEST_F(PinTest, ChangedPinVerifiesAndTheOldOneNoLonger) {
   h.connectAndVerify();
   c().putText(Dispid::Pin, u"654321");
