@@ -3,6 +3,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 
+import net from 'node:net';
 import WebSocket from 'ws';
 import { startBridge, openClient, rawExchange, handshake } from '../testing/bridge_process.mjs';
 import { connect, RpcError } from '../ruzazuv.js';
@@ -350,4 +351,57 @@ test('--serve-demo serves the files of its directory only, to loopback hosts, an
   } finally {
     assert.equal((await demo.stop()).code, 0, demo.log);
   }
+});
+
+test('deeply nested JSON is refused as an invalid request and crashes nothing', async () => {
+  const c = await openClient(bridge.port, { origin: BANK });
+  const deep = '['.repeat(20000) + ']'.repeat(20000);
+  c.send(`{"jsonrpc":"2.0","id":7,"method":"get","params":{"name":"uiSW12","x":${deep}}}`);
+  assert.equal((await c.next()).error.code, -32600);
+  c.send(`{"jsonrpc":"2.0","method":"get","id":${deep}}`);
+  assert.equal((await c.next()).error.code, -32600);
+  assert.equal(await c.get('InquiryTxnID'), '2500');
+  c.close();
+  await stillServing();
+});
+
+// A text frame as a client sends it: masked, with the 16- or 64-bit length forms.
+function maskedTextFrame(text) {
+  const payload = Buffer.from(text);
+  const mask = Buffer.from([1, 2, 3, 4]);
+  let header;
+  if (payload.length < 126) header = Buffer.from([0x81, 0x80 | payload.length]);
+  else if (payload.length < 65536) header = Buffer.from([0x81, 0x80 | 126, payload.length >> 8, payload.length & 0xff]);
+  else {
+    header = Buffer.alloc(10);
+    header[0] = 0x81;
+    header[1] = 0x80 | 127;
+    header.writeBigUInt64BE(BigInt(payload.length), 2);
+  }
+  const masked = Buffer.from(payload.map((b, i) => b ^ mask[i % 4]));
+  return Buffer.concat([header, mask, masked]);
+}
+
+test('a client that never reads its answers is closed before they pile up', async () => {
+  const describeBatch = JSON.stringify(Array.from({ length: 1200 }, (_, id) => ({ jsonrpc: '2.0', id, method: 'describe' })));
+  const socket = net.connect(bridge.port, '127.0.0.1');
+  await new Promise((resolve) => socket.once('connect', resolve));
+  socket.write(handshake(bridge.port, {}));
+  await new Promise((resolve) => socket.once('data', resolve));
+  socket.pause(); // from now on nothing is read
+  for (let i = 0; i < 40; i++) socket.write(maskedTextFrame(describeBatch));
+  const start = Date.now();
+  while (!bridge.log.includes('does not read its answers') && Date.now() - start < 30000) await new Promise((r) => setTimeout(r, 100));
+  assert.ok(bridge.log.includes('does not read its answers'), `closed for not reading:\n${bridge.log.slice(-2000)}`);
+  socket.destroy();
+  await stillServing();
+});
+
+test('"null" is never accepted as an origin to allow', async () => {
+  const { spawnSync } = await import('node:child_process');
+  const { join } = await import('node:path');
+  const { BIN_DIR } = await import('../testing/bridge_process.mjs');
+  const run = spawnSync(join(BIN_DIR, 'ruzazuv-bridge'), ['--port', '0', '--allow-origin', 'null', '--ui', 'none'], { timeout: 10000, encoding: 'utf8' });
+  assert.equal(run.status, 2, run.stderr);
+  assert.match(run.stderr, /not an origin: null/);
 });

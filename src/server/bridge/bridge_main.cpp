@@ -68,7 +68,9 @@ std::optional<std::vector<std::string>> allowedOrigins(const BridgeOptions& opti
   std::vector<std::string> origins;
   for (const std::string& given : options.allowOrigins) {
     auto origin = normaliseOrigin(given);
-    if (!origin) {
+    // "null" is what sandboxed frames and local files send, from any site: never an origin to
+    // trust with a card.
+    if (!origin || *origin == "null") {
       std::cerr << "ruzazuv-bridge: --allow-origin: not an origin: " << given << "\n";
       return std::nullopt;
     }

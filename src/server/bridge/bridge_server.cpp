@@ -1,5 +1,7 @@
 #include "bridge/bridge_server.h"
 
+#include <algorithm>
+
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
@@ -20,6 +22,7 @@ struct BridgeServer::Connection {
   bool open = true;
   std::string origin;  // as sent; empty for a local program
   std::size_t queuedBytes = 0;
+  std::size_t unsentBytes = 0;  // answers handed to the socket and not yet written out
   std::unique_ptr<ControlRegistry> controls;
   std::unique_ptr<RpcDispatcher> dispatcher;
 };
@@ -173,6 +176,10 @@ void BridgeServer::onWebSocket() {
       socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported,
                     QStringLiteral("JSON-RPC goes in text messages"));
     });
+    connect(socket, &QWebSocket::bytesWritten, this, [weak](qint64 written) {
+      if (auto c = weak.lock())
+        c->unsentBytes -= std::min(c->unsentBytes, static_cast<std::size_t>(written));
+    });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { onClosed(socket); });
   }
 }
@@ -200,8 +207,18 @@ void BridgeServer::run(const std::shared_ptr<Connection>& connection, const std:
   if (dialogs_ != nullptr) dialogs_->beginCall();
   std::optional<std::string> answer = connection->dispatcher->handle(message);
   running_.reset();
-  if (answer && connection->open && connection->socket)
-    connection->socket->sendTextMessage(QString::fromStdString(*answer));
+  if (!answer || !connection->open || !connection->socket) return;
+  // A client that never reads its answers would make them pile up here without bound.
+  if (connection->unsentBytes + answer->size() > kMaxUnsentBytesPerConnection) {
+    qInfo("ruzazuv-bridge: connection %llu does not read its answers; closing",
+          static_cast<unsigned long long>(connection->id));
+    connection->open = false;
+    connection->socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                              QStringLiteral("answers are not being read"));
+    return;
+  }
+  connection->unsentBytes += answer->size();
+  connection->socket->sendTextMessage(QString::fromStdString(*answer));
 }
 
 void BridgeServer::onClosed(QWebSocket* socket) {

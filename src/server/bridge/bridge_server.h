@@ -32,6 +32,8 @@ inline constexpr std::uint64_t kMaxMessageBytes = 64 * 1024;
 // Requests a connection may have waiting; beyond it the client is not reading its answers or is
 // flooding, and the connection is closed with 1008.
 inline constexpr std::size_t kMaxQueuedBytesPerConnection = 4 * 1024 * 1024;
+// Answers waiting to be written to a connection; beyond this it is closed with 1008.
+inline constexpr std::size_t kMaxUnsentBytesPerConnection = 32 * 1024 * 1024;
 // How long a client may take to send its handshake.
 inline constexpr int kHandshakeTimeoutMs = 10000;
 

@@ -88,7 +88,7 @@ class ScriptedWindow final : public DialogWindow {
   std::mutex mutex_;
   std::map<int, Control> controls_;
   bool ended_ = false;
-  std::int32_t code_ = 0;
+  std::int32_t code_ = -1;  // a loop ended from outside (the bridge stopping) ended nothing
   QPointer<QEventLoop> loop_;
 };
 

@@ -1,5 +1,6 @@
 #include "rpc/rpc_dispatcher.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -97,6 +98,29 @@ json describeResult() {
   return {{"progid", kProgId}, {"version", kControlVersion}, {"members", std::move(members)}};
 }
 
+// How deeply arrays and objects nest in a JSON text (brackets inside strings do not count).
+std::size_t nestingDepth(std::string_view text) {
+  std::size_t depth = 0;
+  std::size_t deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 }  // namespace
 
 std::string RpcDispatcher::errorText(int code, std::string_view message) {
@@ -105,6 +129,10 @@ std::string RpcDispatcher::errorText(int code, std::string_view message) {
 
 std::optional<std::string> RpcDispatcher::handle(std::string_view message) {
   try {
+    // No request needs deep nesting, and copying or comparing a deeply nested value recurses
+    // once per level: such a message is refused before it is parsed.
+    if (nestingDepth(message) > kMaxNesting)
+      return errorText(rpc_error::kInvalidRequest, "Invalid Request: nested too deeply");
     json parsed = json::parse(message, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded()) return errorText(rpc_error::kParseError, "Parse error");
     if (!parsed.is_array()) {
@@ -130,9 +158,9 @@ std::optional<json> RpcDispatcher::handleRequest(const json& request) {
     return errorAnswer(nullptr, rpc_error::kInvalidRequest, "Invalid Request");
   const auto idIt = request.find("id");
   const bool notification = idIt == request.end();
-  const json id = notification ? json(nullptr) : *idIt;
-  if (!notification && !validId(id))
+  if (!notification && !validId(*idIt))
     return errorAnswer(nullptr, rpc_error::kInvalidRequest, "Invalid Request: bad id");
+  const json id = notification ? json(nullptr) : *idIt;
   const auto version = request.find("jsonrpc");
   const auto method = request.find("method");
   if (version == request.end() || *version != "2.0" || method == request.end() ||

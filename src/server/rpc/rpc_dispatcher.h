@@ -23,6 +23,9 @@ inline constexpr int kNotImplemented = -32001;
 
 class RpcDispatcher {
  public:
+  // Arrays and objects nested deeper than this make a message an invalid request.
+  static constexpr std::size_t kMaxNesting = 64;
+
   explicit RpcDispatcher(ControlRegistry& controls) : controls_(controls) {}
 
   // One message (a request or a batch array). Returns the answer text, or nothing when the
