@@ -405,3 +405,20 @@ test('"null" is never accepted as an origin to allow', async () => {
   assert.equal(run.status, 2, run.stderr);
   assert.match(run.stderr, /not an origin: null/);
 });
+
+test('the bridge answers on [::1] too, where the system has IPv6 loopback', async (t) => {
+  const reachable = await new Promise((resolve) => {
+    const probe = net.connect(bridge.port, '::1', () => { probe.destroy(); resolve(true); });
+    probe.on('error', () => resolve(false));
+  });
+  if (!reachable && !bridge.log.includes('not serving [::1]')) assert.fail(`no [::1] and no reason logged:\n${bridge.log}`);
+  if (!reachable) return t.skip('no IPv6 loopback here');
+  const ws = new WebSocket(`ws://[::1]:${bridge.port}/`, { origin: BANK });
+  const answer = await new Promise((resolve, reject) => {
+    ws.once('open', () => ws.send(JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'get', params: { name: 'SupportURL' } })));
+    ws.once('message', (data) => resolve(JSON.parse(data.toString())));
+    ws.once('error', reject);
+  });
+  assert.equal(answer.result, '0'); // the bank's page, approved as on 127.0.0.1
+  ws.close();
+});

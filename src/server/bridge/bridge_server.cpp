@@ -49,8 +49,10 @@ BridgeServer::BridgeServer(BridgeConfig config, HostServices& host, PageDialogs*
             this, [this] { queue_.drain(); }, Qt::QueuedConnection);
       }) {
   listener_.setMaxPendingConnections(128);
+  listener6_.setMaxPendingConnections(128);
   upgrader_.setHandshakeTimeout(kHandshakeTimeoutMs);
-  connect(&listener_, &QTcpServer::newConnection, this, &BridgeServer::onTcpConnection);
+  connect(&listener_, &QTcpServer::newConnection, this, [this] { onTcpConnection(&listener_); });
+  connect(&listener6_, &QTcpServer::newConnection, this, [this] { onTcpConnection(&listener6_); });
   connect(&upgrader_, &QWebSocketServer::newConnection, this, &BridgeServer::onWebSocket);
 }
 
@@ -80,11 +82,16 @@ bool BridgeServer::listen(std::uint16_t port, int inheritedFd, std::string* erro
     return false;
   }
   port_ = listener_.serverPort();
+  // "localhost" may resolve to [::1] first; serve it there too when the system offers IPv6
+  // loopback (a socket handed over by the service manager stays the only one).
+  if (inheritedFd < 0 && !listener6_.listen(QHostAddress(QHostAddress::LocalHostIPv6), port_))
+    qInfo("ruzazuv-bridge: not serving [::1]:%u: %s", static_cast<unsigned>(port_),
+          qPrintable(listener6_.errorString()));
   return true;
 }
 
-void BridgeServer::onTcpConnection() {
-  while (QTcpSocket* socket = listener_.nextPendingConnection()) {
+void BridgeServer::onTcpConnection(QTcpServer* listener) {
+  while (QTcpSocket* socket = listener->nextPendingConnection()) {
     auto* timeout = new QTimer(socket);
     timeout->setSingleShot(true);
     connect(timeout, &QTimer::timeout, socket,

@@ -61,7 +61,7 @@ class BridgeServer final : public QObject {
  private:
   struct Connection;
 
-  void onTcpConnection();
+  void onTcpConnection(QTcpServer* listener);
   void inspectHandshake(QTcpSocket* socket);
   void refuse(QTcpSocket* socket, int status, const std::string& reason);
   void onWebSocket();
@@ -74,6 +74,7 @@ class BridgeServer final : public QObject {
   HostServices& host_;
   PageDialogs* dialogs_;
   QTcpServer listener_;
+  QTcpServer listener6_;  // [::1] beside 127.0.0.1, where the system has it
   QWebSocketServer upgrader_;
   std::uint16_t port_ = 0;
   SerialQueue queue_;
