@@ -25,6 +25,8 @@ options:
   --start-removed       start with the card out of the reader
   --swap-hold-ms MS     how long a swap keeps the reader empty (default 1000; pcscd polls
                         about every 400 ms, so a shorter hold may go unnoticed)
+  --answer-delay-ms MS  a slow card: answer every command APDU MS ms after it arrived (the
+                        power, reset and ATR messages are answered at once; default 0)
   --verbose             log every command and answer (PIN blocks hidden)
   --help                this text
 
@@ -36,6 +38,7 @@ control channel (one command per line, answered by one line "ok ..." or "error .
   load PROFILE            the next insert brings the card of PROFILE
   script SCRIPT           run SCRIPT, its clock and APDU counts starting now
   count [HEX]             number of command APDUs received that begin with HEX
+  delay MS                answer every later command APDU MS ms after it arrived (0: at once)
   status                  ok inserted=0|1 connected=0|1 card=NAME commands=N
   quit                    answer "ok bye" and exit
 
@@ -98,6 +101,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--swap-hold-ms") {
       value(0, 600000, &n);
       options.swapHold = std::chrono::milliseconds(n);
+    } else if (arg == "--answer-delay-ms") {
+      value(0, 600000, &n);
+      options.answerDelay = std::chrono::milliseconds(n);
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else {

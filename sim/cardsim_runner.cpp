@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -89,6 +91,10 @@ struct CardSimRunner::State {
   std::vector<Step> steps;
   int nextGroup = 1;
   std::vector<std::vector<std::uint8_t>> received;  // every command APDU, for `count`
+  // Messages from vpcd not yet answered, in arrival order; with an answer delay the first
+  // command APDU waits here until `answerDue`.
+  std::deque<std::vector<std::uint8_t>> unanswered;
+  std::optional<Clock::time_point> answerDue;
 
   explicit State(CardSimOptions o)
       : options(std::move(o)), link(options.vpcdHost, options.vpcdPort) {}
@@ -107,6 +113,7 @@ struct CardSimRunner::State {
     if (!inserted) return;
     inserted = false;
     link.close();
+    dropUnanswered();
     card->reset();
     log("card removed");
   }
@@ -132,25 +139,49 @@ struct CardSimRunner::State {
     reconnectAt = now + options.reconnectInterval;
   }
 
+  void dropUnanswered() {
+    unanswered.clear();
+    answerDue.reset();
+  }
+
   void serveVpcd() {
     std::vector<std::vector<std::uint8_t>> messages;
     const bool open = link.receive(messages);
-    for (const auto& m : messages) {
+    for (auto& m : messages) unanswered.push_back(std::move(m));
+    if (open) answerWaiting(Clock::now());
+    if (!open || !link.connected()) {
+      dropUnanswered();
+      if (inserted) {
+        log("vpcd closed the connection; reconnecting");
+        reconnectAt = Clock::now() + options.reconnectInterval;
+      }
+    }
+  }
+
+  // Answers the waiting messages in order; a command APDU under an answer delay holds back
+  // itself and everything after it until its time has come.
+  void answerWaiting(Clock::time_point now) {
+    while (!unanswered.empty() && link.connected()) {
+      const bool command = unanswered.front().size() > 1;
+      if (command && options.answerDelay.count() > 0) {
+        if (!answerDue) answerDue = now + options.answerDelay;
+        if (now < *answerDue) return;
+      }
+      answerDue.reset();
+      const std::vector<std::uint8_t> m = std::move(unanswered.front());
+      unanswered.pop_front();
       auto reply = vpcd::answer(*card, m);
-      if (m.size() > 1) {
+      if (command) {
         received.push_back(m);
         if (options.verbose) {
           log("> " + describeCommand(m) + "  < " + (reply ? toHex(*reply) : std::string("-")));
         }
       }
-      if (reply && !link.send(*reply)) break;
-      if (m.size() > 1) noteCommand(m);
-    }
-    if (!open || !link.connected()) {
-      if (inserted) {
-        log("vpcd closed the connection; reconnecting");
-        reconnectAt = Clock::now() + options.reconnectInterval;
+      if (reply && !link.send(*reply)) {
+        dropUnanswered();
+        return;
       }
+      if (command) noteCommand(m);
     }
   }
 
@@ -341,6 +372,14 @@ struct CardSimRunner::State {
                  std::equal(prefix->begin(), prefix->end(), apdu.begin());
         });
         reply(clientId, "ok " + std::to_string(n));
+      } else if (verb == "delay") {
+        long ms = -1;
+        std::istringstream args(rest);
+        if (!(args >> ms) || ms < 0 || ms > 600000 || !(args >> std::ws).eof()) {
+          throw std::invalid_argument("delay takes a number of ms from 0 to 600000");
+        }
+        options.answerDelay = std::chrono::milliseconds(ms);
+        reply(clientId, "ok delay " + std::to_string(ms));
       } else if (verb == "status") {
         reply(clientId, "ok inserted=" + std::to_string(inserted ? 1 : 0) +
                             " connected=" + std::to_string(link.connected() ? 1 : 0) + " card=" +
@@ -369,6 +408,7 @@ struct CardSimRunner::State {
       runDueSteps(now);
       if (quit) break;
       keepConnected(now);
+      answerWaiting(now);
 
       std::vector<pollfd> fds;
       fds.push_back({gStopPipe[0], POLLIN, 0});
@@ -385,6 +425,7 @@ struct CardSimRunner::State {
         if (s.armed && !s.fired) wake = std::min(wake, s.due);
       }
       if (inserted && !link.connected()) wake = std::min(wake, reconnectAt);
+      if (answerDue && link.connected()) wake = std::min(wake, *answerDue);
       int timeout = -1;
       if (wake != Clock::time_point::max()) {
         const auto ms =

@@ -9,6 +9,7 @@
 //   load PROFILE            the next insert brings the card of PROFILE
 //   script SCRIPT           run SCRIPT (see cardsim_script.h), its clock starting now
 //   count [HEX]             number of command APDUs received (beginning with HEX)
+//   delay MS                answer every later command APDU MS ms after it arrived (0: at once)
 //   status                  "ok inserted=0|1 connected=0|1 card=NAME commands=N"
 //   quit                    answer and exit
 #pragma once
@@ -30,6 +31,10 @@ struct CardSimOptions {
   bool startRemoved = false;
   std::chrono::milliseconds swapHold{1000};
   std::chrono::milliseconds reconnectInterval{200};
+  // A slow card: every command APDU is answered this long after it arrived (the control
+  // channel and the script keep running meanwhile; a removal drops the answer). vpcd's control
+  // messages (power, reset, the ATR request) are answered at once, so pcscd still sees the card.
+  std::chrono::milliseconds answerDelay{0};
   bool verbose = false;
 };
 
