@@ -1,12 +1,11 @@
 #include "fisc_card.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <optional>
 #include <random>
 #include <stdexcept>
+
+#include "card_crypto.h"
 
 namespace ruzazuv::sim {
 
@@ -237,7 +236,7 @@ FiscCard::Response FiscCard::randomNumber(const Command& c) {
   if (c.hasData || !c.hasLe) return status(kWrongLength);
   if (c.le != 8) return status(0x6C08);
   std::vector<std::uint8_t> random(8);
-  if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
+  if (!systemRandomBytes(random)) {
     std::random_device device;
     for (auto& b : random) b = static_cast<std::uint8_t>(device());
   }
@@ -332,12 +331,7 @@ std::vector<std::uint8_t> FiscCard::tacFor(std::span<const std::uint8_t> transac
   // First 8 bytes of SHA-256 over the card's key and the record.
   std::vector<std::uint8_t> input(profile_.tacKey);
   input.insert(input.end(), transactionRecord.begin(), transactionRecord.end());
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(input.data(), input.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
-      length < kTacLength) {
-    throw std::runtime_error("SHA-256 unavailable");
-  }
+  const auto digest = sha256(input);
   return {digest.begin(), digest.begin() + kTacLength};
 }
 

@@ -1,7 +1,8 @@
 // AES cipher object with ECB, CBC and CFB modes over whole 16-byte blocks.
 //
-// The AES block function is OpenSSL's; this class adds the key setup checks, the chaining
-// modes and the error messages that callers rely on.
+// The AES block function is the system's (crypto/aes_block.h: OpenSSL's libcrypto, or CNG on
+// Windows); this class adds the key setup checks, the chaining modes and the error messages that
+// callers rely on.
 #pragma once
 
 #include <array>
@@ -9,10 +10,10 @@
 #include <cstdint>
 #include <stdexcept>
 
-// OpenSSL's cipher context, kept opaque so that users of this header never see OpenSSL.
-struct evp_cipher_ctx_st;
-
 namespace ruzazuv {
+
+// The keyed block function, kept opaque so that users of this header never see the library.
+class AesBlockKey;
 
 // Misuse of the cipher object. what() is exactly one of: "Empty key", "Incorrect key length",
 // "Incorrect block length", "Object not Initialized", "Data not multiple of Block Size".
@@ -62,11 +63,11 @@ class OutputCipher {
   const std::array<std::uint8_t, kBlockSize>& currentChain() const noexcept { return chain_; }
 
  private:
-  // ECB over whole blocks through the keyed context; allocates nothing.
+  // ECB over whole blocks through the keyed block function; allocates nothing.
   void ecb(const std::uint8_t* in, std::uint8_t* out, std::size_t n);
   void release() noexcept;
 
-  evp_cipher_ctx_st* ctx_ = nullptr;
+  AesBlockKey* key_ = nullptr;
   bool initialized_ = false;
   int blockSize_ = kBlockSize;
   int keyLength_ = 16;
