@@ -15,6 +15,7 @@ inline constexpr HResult kOk = 0;
 inline constexpr HResult kNotImplemented = 0x80004001;  // E_NOTIMPL
 inline constexpr HResult kOutOfMemory = 0x8007000E;     // E_OUTOFMEMORY
 inline constexpr HResult kMemberNotFound = 0x80020003;  // DISP_E_MEMBERNOTFOUND
+inline constexpr HResult kParamNotFound = 0x80020004;   // DISP_E_PARAMNOTFOUND
 inline constexpr HResult kTypeMismatch = 0x80020005;    // DISP_E_TYPEMISMATCH
 inline constexpr HResult kUnknownName = 0x80020006;     // DISP_E_UNKNOWNNAME
 inline constexpr HResult kOverflow = 0x8002000A;        // DISP_E_OVERFLOW

@@ -1,5 +1,7 @@
 // ruzazuv-cli: JSON-RPC requests on standard input, one answer line per request on standard
 // output, logs on standard error.
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -71,24 +73,25 @@ int main(int argc, char** argv) {
   });
   RpcDispatcher dispatcher(controls);
 
-  LineReader reader(stdin, kMaxCliLine);
-  std::string line;
+  // Requests and answers can hold PINs: they pass through wiped buffers and read(2)/write(2)
+  // only, never through stdio or iostream buffers.
+  LineReader reader(STDIN_FILENO, kMaxCliLine);
+  SecretString line;
   for (;;) {
     LineReader::Status status = reader.next(&line);
     if (status == LineReader::Status::kEnd) break;
-    std::optional<std::string> answer;
+    std::optional<SecretString> answer;
     if (status == LineReader::Status::kTooLong) {
       answer =
           RpcDispatcher::errorText(rpc_error::kInvalidRequest, "Invalid Request: line too long");
     } else if (line.find_first_not_of(" \t\r") == std::string::npos) {
       continue;  // blank lines are no requests
     } else {
-      answer = dispatcher.handle(line);
+      answer = dispatcher.handle(line.view());
     }
     if (answer) {
-      std::fwrite(answer->data(), 1, answer->size(), stdout);
-      std::fputc('\n', stdout);
-      std::fflush(stdout);
+      answer->push_back('\n');
+      if (!writeAll(STDOUT_FILENO, answer->view())) break;  // nobody reads the answers
     }
   }
   return 0;

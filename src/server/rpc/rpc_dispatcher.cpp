@@ -1,239 +1,228 @@
 #include "rpc/rpc_dispatcher.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <new>
+#include <string>
 
-#include "rpc/property_json.h"
+#include "rpc/json_reader.h"
+#include "rpc/json_writer.h"
+#include "rpc/rpc_methods.h"
 
 namespace ruzazuv {
 namespace {
 
-using nlohmann::json;
+// {"id":ID,"jsonrpc":"2.0","result":RESULT}, the members in the order the value model keeps.
+constexpr std::string_view kResultHead = "{\"id\":";
+constexpr std::string_view kResultMiddle = ",\"jsonrpc\":\"2.0\",\"result\":";
+constexpr std::size_t kResultEnvelope = kResultHead.size() + kResultMiddle.size() + 1;
 
-// Thrown inside the dispatcher to turn a request into its error answer; never escapes it.
-struct RpcFailure {
-  int code;
-  std::string message;
-  std::optional<HResult> hresult;
-};
-
-[[noreturn]] void fail(int code, std::string message, std::optional<HResult> hr = std::nullopt) {
-  throw RpcFailure{code, std::move(message), hr};
+SecretJson errorAnswer(const SecretJson& id, const RpcFailure& f) {
+  SecretJson error = {{"code", f.code}, {"message", SecretString(f.message)}};
+  if (f.hresult) error["data"] = {{"hresult", *f.hresult}};
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(error)}};
 }
 
-json errorObject(int code, const std::string& message, std::optional<HResult> hr) {
-  json error = {{"code", code}, {"message", message}};
-  if (hr) error["data"] = {{"hresult", *hr}};
-  return error;
-}
-
-json errorAnswer(const json& id, int code, const std::string& message,
-                 std::optional<HResult> hr = std::nullopt) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", errorObject(code, message, hr)}};
-}
-
-std::string dump(const json& value) {
-  return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-bool validId(const json& id) {
+bool validId(const SecretJson& id) {
   return id.is_string() || id.is_number() || id.is_null();
 }
 
-std::string hex(HResult hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", hr);
-  return text;
-}
-
-// The member a request names by "name" or "dispid".
-const Member& memberOf(const json& params) {
-  const Member* byName = nullptr;
-  const Member* byDispid = nullptr;
-  if (auto it = params.find("name"); it != params.end()) {
-    if (!it->is_string())
-      fail(rpc_error::kInvalidParams, "name must be a string", hresult::kUnknownName);
-    byName = findMember(it->get_ref<const std::string&>());
-    if (byName == nullptr)
-      fail(rpc_error::kInvalidParams, "unknown member: " + it->get<std::string>(),
-           hresult::kUnknownName);
+// Reads one request object and checks everything about it that does not depend on the
+// control's state, so that a message can be refused before any of it runs.
+PreparedRequest prepare(const SecretJson& request) {
+  PreparedRequest r;
+  if (!request.is_object()) {
+    r.failure = RpcFailure{rpc_error::kInvalidRequest, "Invalid Request", std::nullopt};
+    return r;
   }
-  if (auto it = params.find("dispid"); it != params.end()) {
-    if (!it->is_number_integer())
-      fail(rpc_error::kInvalidParams, "dispid must be an integer", hresult::kUnknownName);
-    const auto value = it->get<std::int64_t>();
-    byDispid = value >= 1 && value <= kMaxDispid ? findMember(static_cast<int>(value)) : nullptr;
-    if (byDispid == nullptr)
-      fail(rpc_error::kInvalidParams, "unknown dispid: " + it->dump(), hresult::kUnknownName);
-  }
-  if (byName == nullptr && byDispid == nullptr)
-    fail(rpc_error::kInvalidParams, "params need a member \"name\" or \"dispid\"");
-  if (byName != nullptr && byDispid != nullptr && byName != byDispid)
-    fail(rpc_error::kInvalidParams, "name and dispid name different members",
-         hresult::kUnknownName);
-  return byName != nullptr ? *byName : *byDispid;
-}
-
-std::size_t controlIndexOf(const json& params) {
-  auto it = params.find("control");
-  if (it == params.end()) return 0;
-  if (!it->is_number_integer() || it->get<std::int64_t>() < 0)
-    fail(rpc_error::kInvalidParams, "control must be an integer from 0");
-  const auto index = it->get<std::int64_t>();
-  if (index >= static_cast<std::int64_t>(ControlRegistry::kMaxControls))
-    fail(rpc_error::kInvalidParams,
-         "control must be below " + std::to_string(ControlRegistry::kMaxControls));
-  return static_cast<std::size_t>(index);
-}
-
-json describeResult() {
-  json members = json::array();
-  for (const Member& m : memberTable())
-    members.push_back({{"dispid", m.dispid},
-                       {"name", m.name},
-                       {"kind", m.isMethod() ? "method" : "property"},
-                       {"type", m.typeName()},
-                       {"help", m.help()}});
-  return {{"progid", kProgId}, {"version", kControlVersion}, {"members", std::move(members)}};
-}
-
-// How deeply arrays and objects nest in a JSON text (brackets inside strings do not count).
-std::size_t nestingDepth(std::string_view text) {
-  std::size_t depth = 0;
-  std::size_t deepest = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
-    }
-  }
-  return deepest;
-}
-
-}  // namespace
-
-std::string RpcDispatcher::errorText(int code, std::string_view message) {
-  return dump(errorAnswer(nullptr, code, std::string(message)));
-}
-
-std::optional<std::string> RpcDispatcher::handle(std::string_view message) {
-  try {
-    // No request needs deep nesting, and copying or comparing a deeply nested value recurses
-    // once per level: such a message is refused before it is parsed.
-    if (nestingDepth(message) > kMaxNesting)
-      return errorText(rpc_error::kInvalidRequest, "Invalid Request: nested too deeply");
-    json parsed = json::parse(message, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded()) return errorText(rpc_error::kParseError, "Parse error");
-    if (!parsed.is_array()) {
-      auto answer = handleRequest(parsed);
-      return answer ? std::optional<std::string>(dump(*answer)) : std::nullopt;
-    }
-    if (parsed.empty())
-      return errorText(rpc_error::kInvalidRequest, "Invalid Request: empty batch");
-    json answers = json::array();
-    for (const json& request : parsed)
-      if (auto answer = handleRequest(request)) answers.push_back(std::move(*answer));
-    if (answers.empty()) return std::nullopt;
-    return dump(answers);
-  } catch (const std::bad_alloc&) {
-    return errorText(rpc_error::kInternalError, "Internal error: out of memory");
-  } catch (const std::exception& e) {
-    return errorText(rpc_error::kInternalError, std::string("Internal error: ") + e.what());
-  }
-}
-
-std::optional<json> RpcDispatcher::handleRequest(const json& request) {
-  if (!request.is_object())
-    return errorAnswer(nullptr, rpc_error::kInvalidRequest, "Invalid Request");
   const auto idIt = request.find("id");
   const bool notification = idIt == request.end();
-  if (!notification && !validId(*idIt))
-    return errorAnswer(nullptr, rpc_error::kInvalidRequest, "Invalid Request: bad id");
-  const json id = notification ? json(nullptr) : *idIt;
+  if (!notification && !validId(*idIt)) {
+    r.failure = RpcFailure{rpc_error::kInvalidRequest, "Invalid Request: bad id", std::nullopt};
+    return r;
+  }
+  if (!notification) r.id = *idIt;
   const auto version = request.find("jsonrpc");
   const auto method = request.find("method");
   if (version == request.end() || *version != "2.0" || method == request.end() ||
       !method->is_string()) {
-    return errorAnswer(id, rpc_error::kInvalidRequest, "Invalid Request");
+    // Answered even for a notification: without a valid envelope it is none.
+    r.failure = RpcFailure{rpc_error::kInvalidRequest, "Invalid Request", std::nullopt};
+    return r;
   }
-  json answer;
+  r.notification = notification;
   try {
-    json params = json::object();
+    static const SecretJson kNoParams = SecretJson::object();
+    const SecretJson* params = &kNoParams;
     if (auto p = request.find("params"); p != request.end()) {
-      if (!p->is_object()) fail(rpc_error::kInvalidParams, "params must be an object");
-      params = *p;
+      if (!p->is_object())
+        throw RpcFailure{rpc_error::kInvalidParams, "params must be an object", std::nullopt};
+      params = &*p;
     }
-    json result = invokeMember(method->get<std::string>(), params);
-    answer = {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
-  } catch (const RpcFailure& f) {
-    answer = errorAnswer(id, f.code, f.message, f.hresult);
+    const std::string_view name = method->get_ref<const SecretString&>().view();
+    const MethodEntry* entry = findMethod(name);
+    if (entry == nullptr)
+      throw RpcFailure{rpc_error::kMethodNotFound, "Method not found: " + std::string(name),
+                       std::nullopt};
+    entry->prepare(*params, &r);
+    r.method = entry;
+  } catch (RpcFailure& f) {
+    r.failure = std::move(f);
   }
-  if (notification) return std::nullopt;
-  return answer;
+  return r;
 }
 
-json RpcDispatcher::invokeMember(const std::string& method, const json& params) {
-  if (method == "describe") return describeResult();
-  if (method != "get" && method != "put" && method != "call")
-    fail(rpc_error::kMethodNotFound, "Method not found: " + method);
+}  // namespace
 
-  const Member& m = memberOf(params);
-  const std::size_t index = controlIndexOf(params);
-  const std::string name(m.name);
+PendingMessage::PendingMessage(ControlRegistry& controls) : controls_(controls) {}
+PendingMessage::~PendingMessage() = default;
 
-  if (method == "call") {
-    if (!m.isMethod())
-      fail(rpc_error::kInvalidParams, name + " is a property: use get or put",
-           hresult::kMemberNotFound);
-  } else if (m.isMethod()) {
-    fail(rpc_error::kInvalidParams, name + " is a method: use call", hresult::kMemberNotFound);
+bool PendingMessage::finished() const {
+  return next_ >= requests_.size();
+}
+
+void PendingMessage::refuse(int code, std::string_view message) {
+  requests_.clear();
+  next_ = 0;
+  text_.wipe();
+  text_.clear();
+  answers_ = 0;
+  refusal_ = RpcDispatcher::errorText(code, message);
+}
+
+void PendingMessage::append(const SecretString& one) {
+  if (batch_) text_.push_back(answers_ == 0 ? '[' : ',');
+  text_.append(one);
+  ++answers_;
+}
+
+void PendingMessage::runNext() {
+  if (finished()) return;
+  std::optional<RpcFailure> broken;
+  try {
+    PreparedRequest& r = requests_[next_];
+    SecretString one;
+    if (r.method == nullptr) {
+      if (!r.notification) writeJson(errorAnswer(r.id, *r.failure), &one);
+    } else {
+      SecretString result;
+      try {
+        r.method->run(r, controls_, &result);
+        if (!r.notification) {
+          one.append(kResultHead);
+          writeJson(r.id, &one);
+          one.append(kResultMiddle);
+          one.append(result);
+          one.push_back('}');
+        }
+      } catch (const RpcFailure& f) {
+        if (!r.notification) writeJson(errorAnswer(r.id, f), &one);
+      }
+    }
+    if (!r.notification) append(one);
+    r = PreparedRequest();  // its values are wiped now, not when the message ends
+    ++next_;
+  } catch (const std::bad_alloc&) {
+    broken = RpcFailure{rpc_error::kInternalError, "Internal error: out of memory", std::nullopt};
+  } catch (const std::exception& e) {
+    broken = RpcFailure{rpc_error::kInternalError, std::string("Internal error: ") + e.what(),
+                        std::nullopt};
   }
+  if (broken) refuse(broken->code, broken->message);
+}
 
-  PropertyValue value;
-  if (method == "put") {
-    auto v = params.find("value");
-    if (v == params.end()) fail(rpc_error::kInvalidParams, "put needs a \"value\"", 0x80020004);
-    HResult hr = propertyFromJson(m, *v, &value);
-    if (hr == hresult::kTypeMismatch)
-      fail(rpc_error::kInvalidParams,
-           name + " takes " + (m.kind == MemberKind::kString ? "a string" : "an integer"), hr);
-    if (hr == hresult::kOverflow)
-      fail(rpc_error::kInvalidParams, name + ": value out of range", hr);
+std::optional<SecretString> PendingMessage::answer() {
+  if (refusal_) {
+    std::optional<SecretString> text = std::move(refusal_);
+    refusal_.reset();
+    return text;
   }
+  if (answers_ == 0) return std::nullopt;
+  if (batch_) text_.push_back(']');
+  answers_ = 0;
+  return std::optional<SecretString>(std::move(text_));
+}
 
-  CardControl* control = controls_.control(index);
-  if (control == nullptr) fail(rpc_error::kInvalidParams, "no such control");
+SecretString RpcDispatcher::errorText(int code, std::string_view message) {
+  SecretString text;
+  writeJson(errorAnswer(nullptr, RpcFailure{code, std::string(message), std::nullopt}), &text);
+  return text;
+}
 
-  HResult hr = hresult::kOk;
-  json result;
-  if (method == "get") {
-    hr = control->getProperty(m.dispid, &value);
-    if (hr == hresult::kOk) result = propertyToJson(value);
-  } else if (method == "put") {
-    hr = control->putProperty(m.dispid, value);
-    result = nullptr;
-  } else {
-    std::int32_t ret = 0;
-    hr = control->invoke(m.dispid, &ret);
-    if (hr == hresult::kOk) result = ret;
+std::unique_ptr<PendingMessage> RpcDispatcher::begin(std::string_view message) {
+  std::unique_ptr<PendingMessage> pending;
+  try {
+    pending.reset(new PendingMessage(controls_));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
-  if (hr == hresult::kNotImplemented)
-    fail(rpc_error::kNotImplemented, name + " is not implemented", hr);
-  if (hr == hresult::kOutOfMemory) fail(rpc_error::kInternalError, "out of memory", hr);
-  if (hr != hresult::kOk)
-    fail(rpc_error::kInvalidParams, name + ": dispatch failed " + hex(hr), hr);
-  return result;
+  PendingMessage& p = *pending;
+  try {
+    std::vector<PreparedRequest>& requests = p.requests_;
+    {
+      SecretJson parsed;
+      // No request needs deep nesting, and copying or comparing a deeply nested value recurses
+      // once per level: such a message is refused as soon as the reader reaches the limit.
+      switch (readJson(message, &parsed, kMaxNesting)) {
+        case JsonReadStatus::kTooDeep:
+          p.refuse(rpc_error::kInvalidRequest, "Invalid Request: nested too deeply");
+          return pending;
+        case JsonReadStatus::kSyntaxError:
+          p.refuse(rpc_error::kParseError, "Parse error");
+          return pending;
+        case JsonReadStatus::kOk:
+          break;
+      }
+      if (!parsed.is_array()) {
+        requests.push_back(prepare(parsed));
+      } else if (parsed.empty()) {
+        p.refuse(rpc_error::kInvalidRequest, "Invalid Request: empty batch");
+        return pending;
+      } else {
+        p.batch_ = true;
+        requests.reserve(parsed.size());
+        for (const SecretJson& request : parsed) requests.push_back(prepare(request));
+      }
+    }  // the parsed text's values are wiped here; the prepared requests hold what runs
+
+    BatchFacts facts;
+    for (const PreparedRequest& r : requests)
+      facts.longestPutJson = std::max(facts.longestPutJson, putStringJsonSize(r));
+    std::size_t total = p.batch_ ? 1 : 0;  // the brackets, with one comma per answer after
+    for (PreparedRequest& r : requests) {
+      if (r.method == nullptr) {
+        r.estimate = r.notification ? 0 : jsonTextSize(errorAnswer(r.id, *r.failure));
+      } else if (!r.notification) {
+        try {
+          r.estimate =
+              kResultEnvelope + jsonTextSize(r.id) + r.method->resultBound(r, facts, controls_);
+        } catch (const RpcFailure& f) {
+          r.estimate = jsonTextSize(errorAnswer(r.id, f));
+        }
+      }
+      if (r.estimate > 0) total += r.estimate + (p.batch_ ? 1 : 0);
+      if (isCall(r)) ++facts.callsBefore;
+      if (total > kMaxAnswerBytes) {
+        p.refuse(rpc_error::kInvalidRequest,
+                 "Invalid Request: the answers to this message could exceed " +
+                     std::to_string(kMaxAnswerBytes) +
+                     " bytes (1 MiB); send its requests in smaller batches");
+        return pending;
+      }
+    }
+    p.text_.reserve(total);
+  } catch (const std::bad_alloc&) {
+    p.refuse(rpc_error::kInternalError, "Internal error: out of memory");
+  } catch (const std::exception& e) {
+    p.refuse(rpc_error::kInternalError, std::string("Internal error: ") + e.what());
+  }
+  return pending;
+}
+
+std::optional<SecretString> RpcDispatcher::handle(std::string_view message) {
+  std::unique_ptr<PendingMessage> pending = begin(message);
+  if (!pending) return errorText(rpc_error::kInternalError, "Internal error: out of memory");
+  while (!pending->finished()) pending->runNext();
+  return pending->answer();
 }
 
 }  // namespace ruzazuv
