@@ -1,14 +1,16 @@
-// How the bridge orders calls and dialogs: one job at a time, none inside another even when a
-// job spins a nested loop, and the confirmation dialog of a page that went away ends cancelled.
+// How the bridge orders calls and dialogs: connections take turns request by request, one step
+// at a time and none inside another even when a step spins a nested loop, and the confirmation
+// dialog of a page that went away ends cancelled.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "bridge/page_dialogs.h"
-#include "bridge/serial_queue.h"
+#include "bridge/round_robin_queue.h"
 #include "support/fake_clock.h"
 #include "ui/confirm_dialog.h"
 
@@ -27,40 +29,101 @@ struct Loop {
   }
 };
 
-TEST(SerialQueue, RunsJobsFromTheLoopNeverFromPost) {
+// A job of `steps` steps that logs "name.step" for each; `during` runs inside its first step.
+class LoggedJob final : public RoundRobinQueue::Job {
+ public:
+  LoggedJob(std::vector<std::string>& log, std::string name, int steps,
+            std::function<void()> during = {})
+      : log_(log), name_(std::move(name)), steps_(steps), during_(std::move(during)) {}
+  bool runStep() override {
+    log_.push_back(name_ + "." + std::to_string(++done_));
+    if (done_ == 1 && during_) during_();
+    return done_ == steps_;
+  }
+
+ private:
+  std::vector<std::string>& log_;
+  std::string name_;
+  int steps_;
+  int done_ = 0;
+  std::function<void()> during_;
+};
+
+struct QueueTest : ::testing::Test {
   Loop loop;
-  SerialQueue queue([&] { loop.posted.push_back([&] { queue.drain(); }); });
-  std::vector<int> ran;
-  queue.post([&] { ran.push_back(1); });
-  queue.post([&] { ran.push_back(2); });
-  EXPECT_TRUE(ran.empty()) << "a job must not run on the stack of whoever posted it";
-  EXPECT_EQ(loop.posted.size(), 1u) << "one drain is enough for both";
+  std::vector<std::string> log;
+  // A zero slice: each drain runs one step, then hands back to the loop.
+  RoundRobinQueue queue{[this] { loop.posted.push_back([this] { queue.drain(); }); }};
+
+  void post(RoundRobinQueue::Key key, std::string name, int steps,
+            std::function<void()> during = {}) {
+    queue.post(key, std::make_unique<LoggedJob>(log, std::move(name), steps, std::move(during)));
+  }
+  using Log = std::vector<std::string>;
+};
+
+TEST_F(QueueTest, RunsStepsFromTheLoopNeverFromPost) {
+  post(1, "a", 1);
+  post(1, "b", 1);
+  EXPECT_TRUE(log.empty()) << "a step must not run on the stack of whoever posted it";
+  EXPECT_EQ(loop.posted.size(), 1u) << "one drain request is enough for both";
   loop.runPending();
-  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
-  queue.post([&] { ran.push_back(3); });
+  EXPECT_EQ(log, (Log{"a.1", "b.1"}));
+  post(1, "c", 1);
   loop.runPending();
-  EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(queue.pending(), 0u);
+  EXPECT_EQ(log, (Log{"a.1", "b.1", "c.1"}));
+  EXPECT_TRUE(queue.idle());
 }
 
-TEST(SerialQueue, AJobSpinningANestedLoopDefersWhatArrivesMeanwhile) {
-  Loop loop;
-  SerialQueue queue([&] { loop.posted.push_back([&] { queue.drain(); }); });
-  std::vector<std::string> events;
-  queue.post([&] {
-    events.push_back("dialog open");
-    // While the dialog's loop runs, other connections' requests arrive and the loop keeps
-    // dispatching; none of them may start inside this call.
-    queue.post([&] { events.push_back("second"); });
-    queue.post([&] { events.push_back("third"); });
+TEST_F(QueueTest, ConnectionsTakeTurnsStepByStepAndKeepTheirOwnOrder) {
+  post(1, "big", 5);
+  post(1, "next", 2);
+  post(2, "get", 1);
+  post(3, "x", 1);
+  post(3, "y", 1);
+  EXPECT_EQ(queue.pending(), 5u);
+  loop.runPending();
+  EXPECT_EQ(log, (Log{"big.1", "get.1", "x.1", "big.2", "y.1", "big.3", "big.4", "big.5", "next.1",
+                      "next.2"}));
+  // A drain with time to spare runs everything at once.
+  RoundRobinQueue patient([&] { loop.posted.push_back([&] { patient.drain(); }); },
+                          std::chrono::hours(1));
+  log.clear();
+  patient.post(1, std::make_unique<LoggedJob>(log, "a", 3));
+  patient.post(2, std::make_unique<LoggedJob>(log, "b", 1));
+  ASSERT_EQ(loop.posted.size(), 1u);
+  auto drain = std::move(loop.posted.front());
+  loop.posted.clear();
+  drain();
+  EXPECT_EQ(log, (Log{"a.1", "b.1", "a.2", "a.3"}));
+  EXPECT_TRUE(loop.posted.empty());
+}
+
+TEST_F(QueueTest, AStepSpinningANestedLoopDefersWhatArrivesMeanwhile) {
+  post(1, "dialog", 2, [&] {
+    // While the dialog's loop runs, requests arrive and the loop keeps dispatching; none of
+    // them may start inside this step.
+    post(2, "other", 1);
+    post(1, "same", 1);
     loop.runPending();
     queue.drain();
     EXPECT_TRUE(queue.running());
-    events.push_back("dialog closed");
+    log.push_back("dialog closed");
   });
   loop.runPending();
-  EXPECT_EQ(events, (std::vector<std::string>{"dialog open", "dialog closed", "second", "third"}));
+  EXPECT_EQ(log, (Log{"dialog.1", "dialog closed", "other.1", "dialog.2", "same.1"}));
   EXPECT_FALSE(queue.running());
+}
+
+TEST_F(QueueTest, AConnectionThatGoesIsForgottenEvenInsideItsOwnStep) {
+  post(1, "leaving", 3, [&] { queue.drop(1); });
+  post(1, "queued", 1);
+  post(2, "stays", 2);
+  post(3, "dropped", 1);
+  queue.drop(3);
+  loop.runPending();
+  EXPECT_EQ(log, (Log{"leaving.1", "stays.1", "stays.2"}));
+  EXPECT_TRUE(queue.idle());
 }
 
 // A view that runs a dialog "modally": onInit, then whatever the test does while it is open.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge/http_head.h"
+#include "bridge/websocket_handshake.h"
 
 namespace ruzazuv::bridge {
 namespace {
@@ -69,8 +70,20 @@ TEST(HttpHead, NormalisesOriginsAndSiteAddresses) {
   EXPECT_EQ(normaliseOrigin("http://[::1]:8123"), "http://[::1]:8123");
   EXPECT_EQ(normaliseOrigin("null"), "null");
   for (const char* bad : {"", "ebank.example", "://x", "https://", "https://user@bank.example",
-                          "http://bank.example:99999", "http://bank.example:x", "http://[::1"})
+                          "http://bank.example:99999", "http://bank.example:x", "http://[::1",
+                          "https://a.test:/x", "https://a.test:-1", "1http://a.test",
+                          "http://[::1]x", "http://[zz]", "http://a]b", "http://a b"})
     EXPECT_EQ(normaliseOrigin(bad), std::nullopt) << bad;
+}
+
+TEST(HttpHead, AnOriginHeaderIsTheOriginAndNothingMore) {
+  EXPECT_EQ(normaliseOriginHeader("HTTPS://Bank.Example:8443"), "https://bank.example:8443");
+  EXPECT_EQ(normaliseOriginHeader("http://[::1]:8123"), "http://[::1]:8123");
+  for (const char* bad :
+       {"https://a.test/x", "https://a.test/", "https://a.test:", "https://a.test?q",
+        "https://a.test#f", "https://u:p@a.test", "https://a.test:08123", "https://a.test:65536",
+        "https://[::1", "https://[::1]:", "https://[]", "https://a.test:1:2"})
+    EXPECT_EQ(normaliseOriginHeader(bad), std::nullopt) << bad;
 }
 
 TEST(HttpHead, HostMustBeLoopbackWithTheBridgesPort) {
@@ -93,7 +106,9 @@ TEST(Handshake, AcceptsListedOriginsAndLocalPrograms) {
 
 TEST(Handshake, RefusesOtherOriginsAndHostsWith403) {
   for (const char* origin : {"https://ebank.ruzazuv.example.evil.example", "http://127.0.0.1:81230",
-                             "http://127.0.0.1:812", "https://127.0.0.1:8123", "null", "garbage"})
+                             "http://127.0.0.1:812", "https://127.0.0.1:8123", "null", "garbage",
+                             "https://ebank.ruzazuv.example/x", "https://ebank.ruzazuv.example:",
+                             "https://ebank.ruzazuv.example?q", "http://127.0.0.1:8123/"})
     EXPECT_EQ(judge(head("127.0.0.1:47950", origin)).status, 403) << origin;
   EXPECT_EQ(judge(head("evil.example:47950", "http://127.0.0.1:8123")).status, 403);
   EXPECT_EQ(judge(head("127.0.0.1:8123", "http://127.0.0.1:8123")).status, 403);
@@ -114,9 +129,21 @@ TEST(Handshake, RefusesAmbiguousOrNonWebSocketRequests) {
   std::string version = head("127.0.0.1:47950", "");
   version.replace(version.find("Version: 13"), 11, "Version: 8");
   EXPECT_EQ(judge(version).status, 426);
-  std::string key = head("127.0.0.1:47950", "");
-  key.replace(key.find("dGhl"), 4, "d!hl");
-  EXPECT_EQ(judge(key).status, 400);
+  for (const char* bad : {"d!hlIHNhbXBsZSBub25jZQ==", "dGhlIHNhbXBsZSBub25jZR==",
+                          "dGhlIHNhbXBsZSBub25jZQ=", "dGhlIHNhbXBsZSBub25jZQ=A"}) {
+    std::string key = head("127.0.0.1:47950", "");
+    key.replace(key.find("dGhl"), 24, bad);
+    EXPECT_EQ(judge(key).status, 400) << bad;
+  }
+}
+
+TEST(Handshake, TheSwitchingAnswerProvesTheKeyWasRead) {
+  EXPECT_EQ(websocket::acceptValue("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+  EXPECT_EQ(websocket::acceptValue("AAAAAAAAAAAAAAAAAAAAAA=="), "ICX+Yqv66kxgM0FcWaLWlFLwTAI=");
+  EXPECT_TRUE(websocket::validKey("AQIDBAUGBwgJCgsMDQ4PEA=="));
+  EXPECT_EQ(websocket::switchingProtocolsResponse("dGhlIHNhbXBsZSBub25jZQ=="),
+            "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
 }
 
 TEST(Handshake, RefusalIsOneWellFormedAnswerWhateverTheReason) {

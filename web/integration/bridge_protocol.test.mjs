@@ -1,6 +1,7 @@
 // The real ruzazuv-bridge (simulated reader, free port) against bad input and awkward clients:
 // each bad request gets its JSON-RPC error or refusal, and the bridge keeps serving.
 import { test, before, after } from 'node:test';
+import { readFileSync } from 'node:fs';
 import assert from 'node:assert/strict';
 
 import net from 'node:net';
@@ -365,31 +366,45 @@ test('deeply nested JSON is refused as an invalid request and crashes nothing', 
   await stillServing();
 });
 
-// A text frame as a client sends it: masked, with the 16- or 64-bit length forms.
-function maskedTextFrame(text) {
+// A text frame as a client sends it: masked (unless `mask` is null), with the 16- or 64-bit
+// length forms.
+function textFrame(text, mask = Buffer.from([1, 2, 3, 4])) {
   const payload = Buffer.from(text);
-  const mask = Buffer.from([1, 2, 3, 4]);
+  const maskBit = mask ? 0x80 : 0;
   let header;
-  if (payload.length < 126) header = Buffer.from([0x81, 0x80 | payload.length]);
-  else if (payload.length < 65536) header = Buffer.from([0x81, 0x80 | 126, payload.length >> 8, payload.length & 0xff]);
+  if (payload.length < 126) header = Buffer.from([0x81, maskBit | payload.length]);
+  else if (payload.length < 65536) header = Buffer.from([0x81, maskBit | 126, payload.length >> 8, payload.length & 0xff]);
   else {
     header = Buffer.alloc(10);
     header[0] = 0x81;
-    header[1] = 0x80 | 127;
+    header[1] = maskBit | 127;
     header.writeBigUInt64BE(BigInt(payload.length), 2);
   }
-  const masked = Buffer.from(payload.map((b, i) => b ^ mask[i % 4]));
-  return Buffer.concat([header, mask, masked]);
+  if (!mask) return Buffer.concat([header, payload]);
+  return Buffer.concat([header, mask, Buffer.from(payload.map((b, i) => b ^ mask[i % 4]))]);
+}
+
+// A raw TCP client past the handshake: `received` collects what the bridge sends after the 101.
+async function rawWebSocket(port) {
+  const socket = net.connect(port, '127.0.0.1');
+  await new Promise((resolve) => socket.once('connect', resolve));
+  socket.write(handshake(port, {}));
+  let data = Buffer.alloc(0);
+  socket.on('data', (chunk) => (data = Buffer.concat([data, chunk])));
+  const closed = new Promise((resolve) => socket.on('close', resolve));
+  const start = Date.now();
+  while (!data.includes('\r\n\r\n') && Date.now() - start < 5000) await new Promise((r) => setTimeout(r, 10));
+  assert.match(data.toString('latin1'), /^HTTP\/1.1 101 Switching Protocols\r\n/);
+  const headLength = data.indexOf('\r\n\r\n') + 4;
+  return { socket, closed, received: () => data.subarray(headLength) };
 }
 
 test('a client that never reads its answers is closed before they pile up', async () => {
-  const describeBatch = JSON.stringify(Array.from({ length: 1200 }, (_, id) => ({ jsonrpc: '2.0', id, method: 'describe' })));
-  const socket = net.connect(bridge.port, '127.0.0.1');
-  await new Promise((resolve) => socket.once('connect', resolve));
-  socket.write(handshake(bridge.port, {}));
-  await new Promise((resolve) => socket.once('data', resolve));
+  // Each answer is about 0.9 MB, within what one message may cost.
+  const describeBatch = JSON.stringify(Array.from({ length: 100 }, (_, id) => ({ jsonrpc: '2.0', id, method: 'describe' })));
+  const { socket } = await rawWebSocket(bridge.port);
   socket.pause(); // from now on nothing is read
-  for (let i = 0; i < 40; i++) socket.write(maskedTextFrame(describeBatch));
+  for (let i = 0; i < 50; i++) socket.write(textFrame(describeBatch));
   const start = Date.now();
   while (!bridge.log.includes('does not read its answers') && Date.now() - start < 30000) await new Promise((r) => setTimeout(r, 100));
   assert.ok(bridge.log.includes('does not read its answers'), `closed for not reading:\n${bridge.log.slice(-2000)}`);
@@ -421,4 +436,74 @@ test('the bridge answers on [::1] too, where the system has IPv6 loopback', asyn
   });
   assert.equal(answer.result, '0'); // the bank's page, approved as on 127.0.0.1
   ws.close();
+});
+
+test('long header lines are read up to the 16 KiB head; a larger head is refused with 431 and logged', async () => {
+  const cookie = `session=${'c'.repeat(12 * 1024)}`;
+  const c = await openClient(bridge.port, { origin: BANK, headers: { Cookie: cookie } });
+  assert.equal(await c.get('SupportURL'), '0');
+  c.close();
+  const mark = bridge.log.length;
+  const big = handshake(bridge.port, { origin: BANK, extra: `Cookie: session=${'c'.repeat(17 * 1024)}\r\n` });
+  assert.match(await rawExchange(bridge.port, big), /^HTTP\/1.1 431 Request Header Fields Too Large\r\n/);
+  await bridge.waitForLog(/refused a connection \(431\): handshake too large/, mark);
+});
+
+test('an Origin with a path, query, fragment, user info or a bad port is refused with 403', async () => {
+  for (const origin of [`${BANK}/`, `${BANK}/x`, `${BANK}?q`, `${BANK}#f`, 'http://127.0.0.1:', 'http://u@127.0.0.1:8123',
+    'http://127.0.0.1:08123', 'http://127.0.0.1:8123:8123', 'http://[::1', `${BANK} x`]) {
+    const answer = await rawExchange(bridge.port, handshake(bridge.port, { origin }));
+    assert.match(answer, /^HTTP\/1.1 403 Forbidden\r\n/, origin);
+  }
+});
+
+test('pings are answered with pongs; an unmasked client frame closes with 1002', async () => {
+  const c = await openClient(bridge.port, { origin: BANK });
+  const pong = new Promise((resolve) => c.ws.once('pong', (data) => resolve(data.toString())));
+  c.ws.ping('are you there');
+  assert.equal(await pong, 'are you there');
+  c.close();
+
+  const raw = await rawWebSocket(bridge.port);
+  raw.socket.write(textFrame('{"jsonrpc":"2.0","id":1,"method":"describe"}', null));
+  await raw.closed;
+  const frame = raw.received();
+  assert.equal(frame[0], 0x88, 'a close frame, and no answer before it');
+  assert.equal(frame.readUInt16BE(2), 1002);
+  await stillServing();
+});
+
+test('connections are served request by request: a big batch delays another page by a few requests only', async () => {
+  const busy = await openClient(bridge.port, { origin: BANK });
+  const other = await openClient(bridge.port, { origin: OTHER });
+  const arrivals = [];
+  busy.ws.on('message', () => arrivals.push('busy'));
+  other.ws.on('message', () => arrivals.push('other'));
+  // Five messages of 100 describes each (as many as one message's answers may hold), then one get.
+  const batch = JSON.stringify(Array.from({ length: 100 }, (_, id) => ({ jsonrpc: '2.0', id, method: 'describe' })));
+  for (let i = 0; i < 5; i++) busy.send(batch);
+  other.send({ jsonrpc: '2.0', id: 'get', method: 'get', params: { name: 'iNoR' } });
+  assert.deepEqual(await other.next(), { jsonrpc: '2.0', id: 'get', result: 0 });
+  for (let i = 0; i < 5; i++) assert.equal((await busy.next(60000)).length, 100);
+  // Served whole messages in arrival order, the get would come after all five batches.
+  assert.ok(arrivals.indexOf('other') <= 1, `the get waited for ${arrivals.indexOf('other')} batches`);
+  // A batch whose answers would exceed the bound is refused whole, at once.
+  busy.send(JSON.stringify(Array.from({ length: 1444 }, (_, id) => ({ jsonrpc: '2.0', id: id % 10, method: 'describe' }))));
+  assert.equal((await busy.next()).error.code, -32600);
+  busy.close();
+  other.close();
+});
+
+test('memory taken by a flood of large answers is given back', async () => {
+  const rss = () => Number(/VmRSS:\s+(\d+) kB/.exec(readFileSync(`/proc/${bridge.child.pid}/status`, 'utf8'))[1]);
+  const batch = JSON.stringify(Array.from({ length: 100 }, (_, id) => ({ jsonrpc: '2.0', id, method: 'describe' })));
+  const clients = await Promise.all([BANK, BANK, OTHER, OTHER].map((origin) => openClient(bridge.port, { origin })));
+  await Promise.all(clients.map((c) => c.request('describe')));
+  const before = rss();
+  for (const c of clients) for (let i = 0; i < 5; i++) c.send(batch);
+  for (const c of clients) for (let i = 0; i < 5; i++) assert.equal((await c.next(60000)).length, 100);
+  // Some 18 MB of answers went out; what stays is a small part of it.
+  const after = rss();
+  assert.ok(after < before * 1.5 + 8 * 1024, `VmRSS ${before} kB before, ${after} kB after`);
+  for (const c of clients) c.close();
 });

@@ -1,28 +1,38 @@
 #include "bridge/bridge_server.h"
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <array>
 
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QWebSocket>
 #include <QtGlobal>
 
 #include "bridge/http_head.h"
+#include "bridge/websocket_frames.h"
+#include "bridge/websocket_handshake.h"
 #include "control/card_control.h"
 #include "platform/text_codec.h"
 #include "rpc/control_registry.h"
 #include "rpc/rpc_dispatcher.h"
+#include "rpc/secret_string.h"
 
 namespace ruzazuv::bridge {
 
+namespace ws = websocket;
+
 struct BridgeServer::Connection {
   std::uint64_t id = 0;
-  QPointer<QWebSocket> socket;
-  bool open = true;
-  std::string origin;  // as sent; empty for a local program
-  std::size_t queuedBytes = 0;
-  std::size_t unsentBytes = 0;  // answers handed to the socket and not yet written out
+  QPointer<QTcpSocket> socket;
+  bool open = true;        // requests are read and answered
+  bool closeSent = false;  // our close frame is out: the client's answer ends the connection
+  std::uint16_t closeCode = ws::close_code::kAbnormal;  // the one sent or received, for the log
+  std::string origin;                                   // as sent; empty for a local program
+  std::size_t queuedBytes = 0;                          // messages waiting or being served
+  bool largeWrite = false;                              // a large answer is still being written out
+  ws::FrameParser parser{kMaxMessageBytes};
   std::unique_ptr<ControlRegistry> controls;
   std::unique_ptr<RpcDispatcher> dispatcher;
 };
@@ -30,12 +40,59 @@ struct BridgeServer::Connection {
 namespace {
 
 constexpr const char* kHandedOver = "ruzazuvHandedOver";
+// Messages and answers from these sizes leave enough freed heap behind to be worth returning.
+constexpr std::size_t kLargeMessageBytes = 16 * 1024;
+constexpr std::size_t kLargeAnswerBytes = 256 * 1024;
+// How long one drain of the queue may run before the event loop reads the sockets again.
+constexpr auto kQueueSlice = std::chrono::milliseconds(5);
 
 std::string describe(const std::string& origin) {
   return origin.empty() ? std::string("a local program (no Origin)") : origin;
 }
 
+unsigned long long number(std::uint64_t id) {
+  return static_cast<unsigned long long>(id);
+}
+
 }  // namespace
+
+// One message of a connection: its requests run one per step; the answer goes out after the
+// last. The text is kept (and wiped when done) since it may hold a PIN block.
+class BridgeServer::MessageJob final : public RoundRobinQueue::Job {
+ public:
+  MessageJob(BridgeServer& server, std::shared_ptr<Connection> connection, std::string_view text)
+      : server_(server), connection_(std::move(connection)), text_(text) {
+    connection_->queuedBytes += text_.size();
+  }
+  ~MessageJob() override { connection_->queuedBytes -= text_.size(); }
+
+  bool runStep() override {
+    Connection& c = *connection_;
+    if (!c.open) return true;  // its page has gone: nobody waits for the answer
+    if (!pending_) {
+      if (text_.size() >= kLargeMessageBytes) server_.trimWanted_ = true;
+      pending_ = c.dispatcher->begin(text_.view());
+    }
+    if (!pending_->finished()) {
+      server_.running_ = connection_;
+      if (server_.dialogs_ != nullptr) server_.dialogs_->beginCall();
+      pending_->runNext();
+      server_.running_.reset();
+      if (!pending_->finished()) return false;
+    }
+    if (std::optional<SecretString> answer = pending_->answer()) {
+      if (answer->size() >= kLargeAnswerBytes) server_.trimWanted_ = true;
+      server_.sendText(c, answer->view());
+    }
+    return true;
+  }
+
+ private:
+  BridgeServer& server_;
+  std::shared_ptr<Connection> connection_;
+  SecretString text_;
+  std::unique_ptr<PendingMessage> pending_;
+};
 
 BridgeServer::BridgeServer(BridgeConfig config, HostServices& host, PageDialogs* dialogs,
                            QObject* parent)
@@ -43,24 +100,25 @@ BridgeServer::BridgeServer(BridgeConfig config, HostServices& host, PageDialogs*
       config_(std::move(config)),
       host_(host),
       dialogs_(dialogs),
-      upgrader_(QStringLiteral("ruzazuv-bridge"), QWebSocketServer::NonSecureMode),
-      queue_([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { queue_.drain(); }, Qt::QueuedConnection);
-      }) {
+      queue_(
+          [this] {
+            QMetaObject::invokeMethod(this, &BridgeServer::drainQueue, Qt::QueuedConnection);
+          },
+          kQueueSlice) {
   listener_.setMaxPendingConnections(128);
   listener6_.setMaxPendingConnections(128);
-  upgrader_.setHandshakeTimeout(kHandshakeTimeoutMs);
   connect(&listener_, &QTcpServer::newConnection, this, [this] { onTcpConnection(&listener_); });
   connect(&listener6_, &QTcpServer::newConnection, this, [this] { onTcpConnection(&listener6_); });
-  connect(&upgrader_, &QWebSocketServer::newConnection, this, &BridgeServer::onWebSocket);
 }
 
 BridgeServer::~BridgeServer() {
   for (auto& [socket, connection] : connections_) {
     connection->open = false;
     socket->disconnect(this);
+    queue_.drop(connection->id);
   }
+  // The controls go before the process states they use.
+  connections_.clear();
 }
 
 bool BridgeServer::listen(std::uint16_t port, int inheritedFd, std::string* error) {
@@ -106,8 +164,7 @@ void BridgeServer::onTcpConnection(QTcpServer* listener) {
 }
 
 void BridgeServer::inspectHandshake(QTcpSocket* socket) {
-  if (socket->property(kHandedOver).toBool()) return;
-  // Peeked, not read: the WebSocket layer reads the same head again when it takes over.
+  if (socket->property(kHandedOver).isValid()) return;
   const QByteArray data = socket->peek(static_cast<qint64>(kMaxHeadBytes));
   HttpHead head;
   std::size_t length = 0;
@@ -132,11 +189,14 @@ void BridgeServer::inspectHandshake(QTcpSocket* socket) {
   socket->setProperty(kHandedOver, true);
   socket->disconnect(this);
   for (QTimer* timer : socket->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) delete timer;
-  upgrader_.handleConnection(socket);
+  socket->skip(static_cast<qint64>(length));  // frames that came with the head stay to be read
+  const std::string answer = ws::switchingProtocolsResponse(*head.header("Sec-WebSocket-Key"));
+  socket->write(answer.data(), static_cast<qint64>(answer.size()));
+  open(socket, verdict.origin);
 }
 
 void BridgeServer::refuse(QTcpSocket* socket, int status, const std::string& reason) {
-  if (socket->property(kHandedOver).toBool()) return;
+  if (socket->property(kHandedOver).isValid()) return;
   socket->setProperty(kHandedOver, false);
   socket->disconnect(this);
   for (QTimer* timer : socket->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) delete timer;
@@ -148,98 +208,156 @@ void BridgeServer::refuse(QTcpSocket* socket, int status, const std::string& rea
   socket->disconnectFromHost();
 }
 
-void BridgeServer::onWebSocket() {
-  while (QWebSocket* socket = upgrader_.nextPendingConnection()) {
-    socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
-    socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
-    auto connection = std::make_shared<Connection>();
-    connection->id = nextConnectionId_++;
-    connection->socket = socket;
-    connection->origin = socket->origin().toStdString();
-    const std::optional<std::u16string> pageAddress =
-        connection->origin.empty()
-            ? std::nullopt
-            : std::optional<std::u16string>(utf8ToUtf16(connection->origin + "/"));
-    const std::string key = connection->origin.empty()
-                                ? std::string()
-                                : normaliseOrigin(connection->origin).value_or("");
-    ProcessState& process = processFor(key);
-    connection->controls = std::make_unique<ControlRegistry>([this, &process, pageAddress] {
-      auto control =
-          std::make_unique<CardControl>(host_.services(dialogs_), process, config_.siteAddress);
-      control->setClientSite(pageAddress);
-      return control;
-    });
-    connection->dispatcher = std::make_unique<RpcDispatcher>(*connection->controls);
-    connections_[socket] = connection;
-    qInfo("ruzazuv-bridge: connection %llu from %s",
-          static_cast<unsigned long long>(connection->id), describe(connection->origin).c_str());
+void BridgeServer::open(QTcpSocket* socket, const std::optional<std::string>& origin) {
+  auto connection = std::make_shared<Connection>();
+  connection->id = nextConnectionId_++;
+  connection->socket = socket;
+  connection->origin = origin.value_or("");
+  const std::optional<std::u16string> pageAddress =
+      origin ? std::optional<std::u16string>(utf8ToUtf16(*origin + "/")) : std::nullopt;
+  const std::string key = origin ? normaliseOriginHeader(*origin).value_or("") : std::string();
+  ProcessState& process = processFor(key);
+  connection->controls = std::make_unique<ControlRegistry>([this, &process, pageAddress] {
+    auto control =
+        std::make_unique<CardControl>(host_.services(dialogs_), process, config_.siteAddress);
+    control->setClientSite(pageAddress);
+    return control;
+  });
+  connection->dispatcher = std::make_unique<RpcDispatcher>(*connection->controls);
+  connections_[socket] = connection;
+  qInfo("ruzazuv-bridge: connection %llu from %s", number(connection->id),
+        describe(connection->origin).c_str());
 
-    std::weak_ptr<Connection> weak = connection;
-    connect(socket, &QWebSocket::textMessageReceived, this, [this, weak](const QString& text) {
-      if (auto c = weak.lock()) onMessage(c, text);
-    });
-    connect(socket, &QWebSocket::binaryMessageReceived, this, [socket] {
-      socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported,
-                    QStringLiteral("JSON-RPC goes in text messages"));
-    });
-    connect(socket, &QWebSocket::bytesWritten, this, [weak](qint64 written) {
-      if (auto c = weak.lock())
-        c->unsentBytes -= std::min(c->unsentBytes, static_cast<std::size_t>(written));
-    });
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { onClosed(socket); });
-  }
+  std::weak_ptr<Connection> weak = connection;
+  connect(socket, &QTcpSocket::readyRead, this, [this, weak] {
+    if (auto c = weak.lock()) onReadable(c);
+  });
+  connect(socket, &QTcpSocket::bytesWritten, this, [this, weak] {
+    auto c = weak.lock();
+    if (!c || !c->largeWrite || !c->socket || c->socket->bytesToWrite() > 0) return;
+    c->largeWrite = false;
+    trimWanted_ = true;
+    trimIfIdle();
+  });
+  connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClosed(socket); });
+  onReadable(connection);
 }
 
-void BridgeServer::onMessage(const std::shared_ptr<Connection>& connection, const QString& text) {
-  if (!connection->open) return;
-  std::string message = text.toStdString();
-  connection->queuedBytes += message.size();
-  if (connection->queuedBytes > kMaxQueuedBytesPerConnection) {
+void BridgeServer::onReadable(const std::shared_ptr<Connection>& connection) {
+  // Read in pieces into a buffer that is wiped afterwards: frames carry PIN blocks.
+  std::array<char, 16 * 1024> buffer{};
+  std::vector<ws::Event> events;
+  Connection& c = *connection;
+  while (c.socket && c.socket->bytesAvailable() > 0) {
+    const qint64 got = c.socket->read(buffer.data(), static_cast<qint64>(buffer.size()));
+    if (got <= 0) break;
+    // After a broken rule or the client's close frame, whatever else comes is dropped.
+    if (c.parser.failure() != 0 || c.parser.closed()) continue;
+    const std::uint16_t failure =
+        c.parser.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), &events);
+    for (ws::Event& event : events) {
+      // Once closing, only the client's close frame matters.
+      if (!c.open && event.kind != ws::Event::Kind::kClose) continue;
+      switch (event.kind) {
+        case ws::Event::Kind::kText:
+          onMessage(connection, event.payload.view());
+          break;
+        case ws::Event::Kind::kPing: {
+          const std::string pong = ws::controlFrame(ws::opcode::kPong, event.payload.view());
+          c.socket->write(pong.data(), static_cast<qint64>(pong.size()));
+          break;
+        }
+        case ws::Event::Kind::kPong:
+          break;
+        case ws::Event::Kind::kClose:
+          // The client closes: answer with its code, then end the connection.
+          c.open = false;
+          queue_.drop(c.id);
+          c.closeCode = event.closeCode;
+          if (!c.closeSent) {
+            const std::string close = event.closeCode == ws::close_code::kNoStatus
+                                          ? ws::controlFrame(ws::opcode::kClose, {})
+                                          : ws::closeFrame(event.closeCode, {});
+            c.socket->write(close.data(), static_cast<qint64>(close.size()));
+            c.closeSent = true;
+          }
+          c.socket->disconnectFromHost();
+          break;
+      }
+    }
+    events.clear();
+    if (failure != 0 && c.open) {
+      qInfo("ruzazuv-bridge: connection %llu broke the WebSocket rules (%s); closing", number(c.id),
+            std::string(c.parser.failureReason()).c_str());
+      closeWith(c, failure, c.parser.failureReason());
+    }
+  }
+  secureZero(buffer.data(), buffer.size());
+}
+
+void BridgeServer::onMessage(const std::shared_ptr<Connection>& connection, std::string_view text) {
+  if (connection->queuedBytes + text.size() > kMaxQueuedBytesPerConnection) {
     qInfo("ruzazuv-bridge: connection %llu sends faster than it is served; closing",
-          static_cast<unsigned long long>(connection->id));
-    connection->open = false;
-    if (connection->socket)
-      connection->socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                                QStringLiteral("too many requests waiting"));
+          number(connection->id));
+    closeWith(*connection, ws::close_code::kPolicyViolation, "too many requests waiting");
     return;
   }
-  queue_.post([this, connection, message = std::move(message)] { run(connection, message); });
+  queue_.post(connection->id, std::make_unique<MessageJob>(*this, connection, text));
 }
 
-void BridgeServer::run(const std::shared_ptr<Connection>& connection, const std::string& message) {
-  connection->queuedBytes -= message.size();
-  if (!connection->open) return;  // its page has gone: nobody waits for the answer
-  running_ = connection;
-  if (dialogs_ != nullptr) dialogs_->beginCall();
-  std::optional<std::string> answer = connection->dispatcher->handle(message);
-  running_.reset();
-  if (!answer || !connection->open || !connection->socket) return;
+void BridgeServer::sendText(Connection& c, std::string_view text) {
+  if (!c.open || !c.socket) return;
   // A client that never reads its answers would make them pile up here without bound.
-  if (connection->unsentBytes + answer->size() > kMaxUnsentBytesPerConnection) {
-    qInfo("ruzazuv-bridge: connection %llu does not read its answers; closing",
-          static_cast<unsigned long long>(connection->id));
-    connection->open = false;
-    connection->socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                              QStringLiteral("answers are not being read"));
+  if (static_cast<std::size_t>(c.socket->bytesToWrite()) + text.size() >
+      kMaxUnsentBytesPerConnection) {
+    qInfo("ruzazuv-bridge: connection %llu does not read its answers; closing", number(c.id));
+    closeWith(c, ws::close_code::kPolicyViolation, "answers are not being read");
     return;
   }
-  connection->unsentBytes += answer->size();
-  connection->socket->sendTextMessage(QString::fromStdString(*answer));
+  const std::string header = ws::frameHeader(ws::opcode::kText, text.size());
+  c.socket->write(header.data(), static_cast<qint64>(header.size()));
+  c.socket->write(text.data(), static_cast<qint64>(text.size()));
+  if (text.size() >= kLargeAnswerBytes) c.largeWrite = true;
 }
 
-void BridgeServer::onClosed(QWebSocket* socket) {
+void BridgeServer::closeWith(Connection& c, std::uint16_t code, std::string_view reason) {
+  c.open = false;
+  queue_.drop(c.id);
+  if (c.closeSent || !c.socket) return;
+  c.closeSent = true;
+  c.closeCode = code;
+  const std::string frame = ws::closeFrame(code, reason);
+  c.socket->write(frame.data(), static_cast<qint64>(frame.size()));
+  QPointer<QTcpSocket> socket = c.socket;
+  QTimer::singleShot(kCloseTimeoutMs, this, [socket] {
+    if (socket) socket->abort();
+  });
+}
+
+void BridgeServer::onClosed(QTcpSocket* socket) {
   auto it = connections_.find(socket);
   if (it == connections_.end()) return;
   std::shared_ptr<Connection> connection = it->second;
   connections_.erase(it);
   connection->open = false;
   connection->socket = nullptr;
-  qInfo("ruzazuv-bridge: connection %llu closed (%d)",
-        static_cast<unsigned long long>(connection->id), static_cast<int>(socket->closeCode()));
-  // Its controls live on while its running request does (the queue's job holds them).
+  queue_.drop(connection->id);
+  qInfo("ruzazuv-bridge: connection %llu closed (%d)", number(connection->id),
+        static_cast<int>(connection->closeCode));
+  // Its controls live on while its running request does (the running job holds them).
   if (running_ == connection && dialogs_ != nullptr) dialogs_->pageGone();
   socket->deleteLater();
+}
+
+void BridgeServer::drainQueue() {
+  queue_.drain();
+  trimIfIdle();
+}
+
+void BridgeServer::trimIfIdle() {
+  if (!trimWanted_ || !queue_.idle()) return;
+  trimWanted_ = false;
+  malloc_trim(0);
 }
 
 ProcessState& BridgeServer::processFor(const std::string& key) {

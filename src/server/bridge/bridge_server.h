@@ -1,29 +1,29 @@
 // The bridge's WebSocket service: a loopback listener whose connections first pass the
-// handshake rules (Host, Origin; refusals are real HTTP answers), then become WebSocket
-// connections, each holding its page's controls. Every request of every connection runs on the
-// main thread through one SerialQueue, one at a time, in arrival order; the answers go back to
-// their connection if it is still there.
+// handshake rules (Host, Origin; refusals are real HTTP answers), then speak WebSocket through
+// the bridge's own framing (websocket_frames.h) on the TCP socket, each holding its page's
+// controls. Every request runs on the main thread, one at a time; the connections with work take
+// turns request by request (RoundRobinQueue), and the answers go back to their connection if it
+// is still there.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTcpServer>
-#include <QWebSocketServer>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/page_dialogs.h"
-#include "bridge/serial_queue.h"
+#include "bridge/round_robin_queue.h"
 #include "control/process_state.h"
 #include "host/host_services.h"
 
 class QTcpSocket;
-class QWebSocket;
 
 namespace ruzazuv::bridge {
 
@@ -36,6 +36,9 @@ inline constexpr std::size_t kMaxQueuedBytesPerConnection = 4 * 1024 * 1024;
 inline constexpr std::size_t kMaxUnsentBytesPerConnection = 32 * 1024 * 1024;
 // How long a client may take to send its handshake.
 inline constexpr int kHandshakeTimeoutMs = 10000;
+// How long the bridge waits for the client's answer to its close frame before it drops the
+// connection.
+inline constexpr int kCloseTimeoutMs = 2000;
 
 struct BridgeConfig {
   std::u16string siteAddress;
@@ -60,14 +63,22 @@ class BridgeServer final : public QObject {
 
  private:
   struct Connection;
+  class MessageJob;
 
   void onTcpConnection(QTcpServer* listener);
   void inspectHandshake(QTcpSocket* socket);
   void refuse(QTcpSocket* socket, int status, const std::string& reason);
-  void onWebSocket();
-  void onMessage(const std::shared_ptr<Connection>& connection, const QString& text);
-  void onClosed(QWebSocket* socket);
-  void run(const std::shared_ptr<Connection>& connection, const std::string& message);
+  void open(QTcpSocket* socket, const std::optional<std::string>& origin);
+  void onReadable(const std::shared_ptr<Connection>& connection);
+  void onMessage(const std::shared_ptr<Connection>& connection, std::string_view text);
+  void onClosed(QTcpSocket* socket);
+  // Sends a close frame and stops serving the connection; the socket closes when the client
+  // answers it, or after kCloseTimeoutMs.
+  void closeWith(Connection& connection, std::uint16_t code, std::string_view reason);
+  void sendText(Connection& connection, std::string_view text);
+  void drainQueue();
+  // Gives freed heap memory back to the system after large messages, once the work is done.
+  void trimIfIdle();
   ProcessState& processFor(const std::string& key);
 
   BridgeConfig config_;
@@ -75,13 +86,13 @@ class BridgeServer final : public QObject {
   PageDialogs* dialogs_;
   QTcpServer listener_;
   QTcpServer listener6_;  // [::1] beside 127.0.0.1, where the system has it
-  QWebSocketServer upgrader_;
   std::uint16_t port_ = 0;
-  SerialQueue queue_;
-  std::map<QWebSocket*, std::shared_ptr<Connection>> connections_;
+  RoundRobinQueue queue_;
+  std::map<QTcpSocket*, std::shared_ptr<Connection>> connections_;
   std::shared_ptr<Connection> running_;  // the connection whose request runs now
   std::map<std::string, std::unique_ptr<ProcessState>> processes_;  // by normalised origin
   std::uint64_t nextConnectionId_ = 1;
+  bool trimWanted_ = false;  // a large message or answer has come and gone since the last trim
 };
 
 }  // namespace ruzazuv::bridge

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "bridge/websocket_handshake.h"
+
 namespace ruzazuv::bridge {
 namespace {
 
@@ -112,21 +114,43 @@ HeadStatus parseHttpHead(std::string_view data, HttpHead* out, std::size_t* leng
   return HeadStatus::kComplete;
 }
 
-std::optional<std::string> normaliseOrigin(std::string_view text) {
+namespace {
+
+// A host as an origin names it: a bracketed IPv6 address, or a name or IPv4 address in ASCII
+// (browsers send international names in their punycode form).
+bool validHost(std::string_view host) {
+  if (host.empty()) return false;
+  if (host.front() == '[')
+    return host.size() > 2 && host.back() == ']' &&
+           std::all_of(host.begin() + 1, host.end() - 1, [](char c) {
+             return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
+                    c == ':' || c == '.';
+           });
+  return std::all_of(host.begin(), host.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+  });
+}
+
+// `exact`: the text is an origin and nothing more (an Origin header); otherwise a path, query
+// or fragment after it is left out (a site address).
+std::optional<std::string> normalise(std::string_view text, bool exact) {
   text = trim(text);
   if (equalNoCase(text, "null")) return std::string("null");
   const std::size_t sep = text.find("://");
   if (sep == std::string_view::npos || sep == 0) return std::nullopt;
   const std::string scheme = lowered(text.substr(0, sep));
-  if (!std::all_of(scheme.begin(), scheme.end(), [](char c) {
+  if (scheme.front() < 'a' || scheme.front() > 'z' ||
+      !std::all_of(scheme.begin(), scheme.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
       }))
     return std::nullopt;
   std::string_view authority = text.substr(sep + 3);
-  authority = authority.substr(0, authority.find_first_of("/?#"));
-  if (authority.find('@') != std::string_view::npos) return std::nullopt;  // no user info
+  const std::size_t end = authority.find_first_of("/?#");
+  if (exact && end != std::string_view::npos) return std::nullopt;  // no path, query, fragment
+  authority = authority.substr(0, end);
   std::string_view host = authority;
-  std::string_view port;
+  std::optional<std::string_view> port;
   if (!authority.empty() && authority.front() == '[') {
     const std::size_t close = authority.find(']');
     if (close == std::string_view::npos) return std::nullopt;
@@ -140,16 +164,29 @@ std::optional<std::string> normaliseOrigin(std::string_view text) {
     host = authority.substr(0, colon);
     port = authority.substr(colon + 1);
   }
-  if (host.empty() || host.find_first_of(" \t\\") != std::string_view::npos) return std::nullopt;
+  // User info ("user@"), stray brackets, spaces and the like leave no valid host.
+  if (!validHost(host)) return std::nullopt;
   std::string origin = scheme + "://" + lowered(host);
-  if (!port.empty()) {
+  if (port) {
     unsigned number = 0;
-    if (!parsePortText(port, &number)) return std::nullopt;
+    // An empty port, or (in an Origin header) one with a leading zero, is never sent.
+    if (!parsePortText(*port, &number) || (exact && port->size() > 1 && port->front() == '0'))
+      return std::nullopt;
     const bool isDefault =
         (scheme == "http" && number == 80) || (scheme == "https" && number == 443);
     if (!isDefault) origin += ":" + std::to_string(number);
   }
   return origin;
+}
+
+}  // namespace
+
+std::optional<std::string> normaliseOrigin(std::string_view text) {
+  return normalise(text, false);
+}
+
+std::optional<std::string> normaliseOriginHeader(std::string_view text) {
+  return normalise(text, true);
 }
 
 bool hostAllowed(std::string_view host, std::uint16_t port) {
@@ -173,7 +210,7 @@ HandshakeVerdict judgeHandshake(const HttpHead& head, std::uint16_t port,
   if (!hostAllowed(host, port)) return refuse(403, "foreign Host: " + host);
   if (head.count("Origin") > 1) return refuse(400, "more than one Origin header");
   if (auto origin = head.header("Origin")) {
-    const std::optional<std::string> normal = normaliseOrigin(*origin);
+    const std::optional<std::string> normal = normaliseOriginHeader(*origin);
     if (!normal ||
         std::find(allowedOrigins.begin(), allowedOrigins.end(), *normal) == allowedOrigins.end())
       return refuse(403, "origin not allowed: " + *origin);
@@ -185,13 +222,8 @@ HandshakeVerdict judgeHandshake(const HttpHead& head, std::uint16_t port,
     return refuse(426, "this port speaks WebSocket only");
   if (head.count("Sec-WebSocket-Version") != 1 || *head.header("Sec-WebSocket-Version") != "13")
     return refuse(426, "WebSocket version 13 only");
-  // The key is 16 random bytes in base64: 24 characters ending in "==".
   const std::optional<std::string> key = head.header("Sec-WebSocket-Key");
-  if (head.count("Sec-WebSocket-Key") != 1 || key->size() != 24 || key->substr(22) != "==" ||
-      !std::all_of(key->begin(), key->begin() + 22, [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '+' || c == '/';
-      }))
+  if (head.count("Sec-WebSocket-Key") != 1 || !websocket::validKey(*key))
     return refuse(400, "bad Sec-WebSocket-Key");
   return verdict;
 }

@@ -41,6 +41,9 @@ HeadStatus parseHttpHead(std::string_view data, HttpHead* out, std::size_t* leng
 // port left out) of an origin header value or of an address such as "https://Bank.example/ebank/".
 // "null" stays "null". Nothing for text that has no scheme and host.
 std::optional<std::string> normaliseOrigin(std::string_view text);
+// The same for an Origin header, which must be the serialised origin and nothing else: a path,
+// query, fragment, user info, empty or leading-zero port makes it no origin.
+std::optional<std::string> normaliseOriginHeader(std::string_view text);
 
 // Host is "127.0.0.1:PORT", "localhost:PORT" or "[::1]:PORT".
 bool hostAllowed(std::string_view host, std::uint16_t port);
