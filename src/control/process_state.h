@@ -11,6 +11,10 @@ struct ProcessState {
   // ReaderContext: the PC/SC context and card handles; never reset to 0 by the control.
   PcscContext context = 0;
   PcscHandle card = 0;
+  // Whether `card` is a connection this process made and has not let go of yet. ConnectCard
+  // releases such a handle before it connects anew, so that neither a page that reloads nor a
+  // card pulled out and put back leaves an exclusive connection holding the reader.
+  bool cardHeld = false;
   Text lastReaderName;  // absent until the first put of baReaderName
   bool readerListedNoPullPlug = false;
   Text cardIdentity = Text::empty();

@@ -5,20 +5,32 @@ namespace ruzazuv {
 namespace {
 
 constexpr std::string_view kApplicationId = "A000000172950001";
-constexpr std::int32_t kApplicationMissing = 1017;
+using detail_code::kApplicationMissing;
 
 }  // namespace
 
 std::int32_t CardControl::ConnectCard() {
   shareMode_ = kShareExclusive;
   preferredProtocols_ = kProtocolT1;
+  // The connection this process still holds (a page that loaded again, or a card pulled out and
+  // put back since) would keep the reader exclusively, and the new connect would be refused
+  // with a sharing violation: let go of it first, leaving the card as it is. Its result does not
+  // matter: a connection whose card or service has gone is released all the same.
+  if (process_.cardHeld) {
+    services_.pcsc.disconnect(process_.card, kLeaveCard);
+    process_.cardHeld = false;
+  }
   const Text& reader = text(Dispid::baReaderName);
   std::uint32_t protocol = static_cast<std::uint32_t>(integer(Dispid::ulProtocol));
+  // Only a connection that was made replaces the stored handle.
+  PcscHandle card = 0;
   PcscResult result = services_.pcsc.connect(
       process_.context, reader.absent() ? nullptr : reader.narrow(services_.codec).c_str(),
-      shareMode_, preferredProtocols_, &process_.card, &protocol);
+      shareMode_, preferredProtocols_, &card, &protocol);
   integer(Dispid::ulProtocol) = static_cast<std::int32_t>(protocol);
   if (result != pcsc_code::kSuccess) return result;
+  process_.card = card;
+  process_.cardHeld = true;
 
   GetCardStatus();
 
@@ -56,6 +68,8 @@ Text CardControl::ReadCardIdentity(std::string_view fileId, std::string_view rec
 
 std::int32_t CardControl::DisConnectCard() {
   process_.cardIdentity.assign(u"");
+  // Whatever the platform answers, the connection is over for this process.
+  process_.cardHeld = false;
   return services_.pcsc.disconnect(process_.card,
                                    static_cast<std::uint32_t>(integer(Dispid::iDisConnectType)));
 }

@@ -28,7 +28,10 @@ std::int32_t CardControl::ConnectReader() {
 }
 
 std::int32_t CardControl::DisConnectReader() {
-  return services_.pcsc.releaseContext(process_.context);
+  const PcscResult result = services_.pcsc.releaseContext(process_.context);
+  // Releasing a context ends the connections made in it.
+  if (result == pcsc_code::kSuccess) process_.cardHeld = false;
+  return result;
 }
 
 std::int32_t CardControl::ListReaders() {

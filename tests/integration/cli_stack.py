@@ -72,9 +72,22 @@ with Cli() as cli:
     cli.put("iDisConnectType", 0)
     expect_equal(cli.call("DisConnectCard"), 0, "DisConnectCard")
     expect_equal(cli.call("ConnectCard"), 0, "ConnectCard after DisConnectCard")
-    # The connection is exclusive: a second one is refused by the service, and the refused
-    # connect leaves its handle in place of the first. Releasing the context ends both.
-    expect_equal(cli.call("ConnectCard"), -2146435061, "a second exclusive ConnectCard")
+    # Connecting again while connected (a page that loaded again) lets go of the first
+    # exclusive connection instead of being refused by it; so does connecting after the card
+    # was pulled out and put back.
+    expect_equal(cli.call("ConnectCard"), 0, "a second ConnectCard")
+    sim.command("remove")
+    wait_for(lambda: cli.call("CheckCardInsert") == 1, "the card to be out")
+    sim.command("insert")
+    wait_for(lambda: cli.call("CheckCardInsert") == 0, "the card to be back")
+    expect_equal(cli.call("ConnectCard"), 0, "ConnectCard after the card came back")
+    expect_equal(cli.call("DisConnectCard"), 0, "DisConnectCard of the last connection")
+    # Nothing of this process holds the reader any more: another process connects to it.
+    with Cli() as other:
+        expect_equal(other.call("ConnectReader"), 0, "ConnectReader of another process")
+        other.put("baReaderName", reader0)
+        expect_equal(other.call("ConnectCard"), 0, "ConnectCard of another process")
+        expect_equal(other.call("DisConnectCard"), 0, "DisConnectCard of another process")
     expect_equal(cli.call("DisConnectReader"), 0, "DisConnectReader")
     expect_equal(cli.call("ConnectReader"), 0, "ConnectReader again")
     expect_equal(cli.call("ConnectCard"), 0, "ConnectCard on the new context")

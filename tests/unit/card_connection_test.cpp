@@ -159,12 +159,58 @@ TEST_F(CardConnectionTest, DisconnectUsesTheMappedDisposition) {
   EXPECT_EQ(c().call(Dispid::DisConnectCard), pcsc_code::kInvalidHandle);
 }
 
-TEST_F(CardConnectionTest, SecondExclusiveConnectIsRefusedByTheService) {
+// What may happen to the reader between two ConnectCard calls of one process without
+// DisConnectCard: a page that loads again, a card pulled out and put back, another card.
+enum class Between { kNothing, kSameCardBack, kOtherCard };
+
+class ConnectAgainTest : public CardConnectionTest,
+                         public ::testing::WithParamInterface<Between> {};
+
+TEST_P(ConnectAgainTest, ReleasesTheHeldConnectionAndLeavesNoneBehind) {
   ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
-  EXPECT_EQ(c().call(Dispid::ConnectCard), pcsc_code::kSharingViolation);
-  // As pcsc-lite has it, the pulled card's connection keeps the reader until it is renewed.
-  h.pcsc.insertCard(kReader, makeCard("second-card.json"));
-  EXPECT_EQ(c().call(Dispid::ConnectCard), pcsc_code::kSharingViolation);
+  const PcscHandle first = h.process.card;
+  if (GetParam() == Between::kSameCardBack) h.pcsc.insertCard(kReader, h.card);
+  if (GetParam() == Between::kOtherCard) h.pcsc.insertCard(kReader, makeCard("second-card.json"));
+
+  ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
+  EXPECT_NE(h.process.card, first);
+  const auto disconnects = calls(PcscCall::kDisconnect);
+  ASSERT_EQ(disconnects.size(), 1u);
+  EXPECT_EQ(disconnects[0].handle, first);
+  EXPECT_EQ(disconnects[0].disposition, kLeaveCard);
+
+  // Once this process lets go, nothing of it holds the reader: another process connects.
+  ASSERT_EQ(c().call(Dispid::DisConnectCard), 0);
+  ProcessState elsewhere;
+  CardControl other(c().services(), elsewhere);
+  ASSERT_EQ(other.call(Dispid::ConnectReader), 0);
+  other.putText(Dispid::baReaderName, kReaderW);
+  EXPECT_EQ(other.call(Dispid::ConnectCard), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reader, ConnectAgainTest,
+                         ::testing::Values(Between::kNothing, Between::kSameCardBack,
+                                           Between::kOtherCard));
+
+TEST_F(CardConnectionTest, RefusedConnectKeepsTheReleasedHandleAndConnectsOnceTheCardIsBack) {
+  ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
+  const PcscHandle first = h.process.card;
+  h.pcsc.removeCard(kReader);
+  EXPECT_EQ(c().call(Dispid::ConnectCard), pcsc_code::kNoSmartcard);
+  EXPECT_EQ(h.process.card, first);  // the refused connect wrote nothing over it
+  EXPECT_EQ(c().call(Dispid::DisConnectCard), pcsc_code::kInvalidHandle);  // already let go
+  h.pcsc.insertCard(kReader, h.card);
+  ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
+  // A handle released once is not released again by a later connect.
+  EXPECT_EQ(calls(PcscCall::kDisconnect).size(), 2u);
+}
+
+TEST_F(CardConnectionTest, ConnectAfterTheContextWasReleasedReleasesNothing) {
+  ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
+  ASSERT_EQ(c().call(Dispid::DisConnectReader), 0);
+  ASSERT_EQ(c().call(Dispid::ConnectReader), 0);
+  ASSERT_EQ(c().call(Dispid::ConnectCard), 0);
+  EXPECT_TRUE(calls(PcscCall::kDisconnect).empty());
 }
 
 TEST_F(CardConnectionTest, ConnectEmptiesTheStoredPin) {
