@@ -54,17 +54,21 @@ void CardControl::UpdateStatusWord() {
   integer(Dispid::uiSW12) = recvBuffer_[recvLength_ - 2] * 256 + recvBuffer_[recvLength_ - 1];
 }
 
+// Fields end with the bytes the last exchange received: what lies beyond them in the buffer
+// belongs to earlier answers, perhaps of another card.
 std::string CardControl::ResponseText(std::size_t offset, std::size_t count) const {
-  if (offset >= recvBuffer_.size()) return {};
-  count = std::min(count, recvBuffer_.size() - offset);
+  const std::size_t received = std::min<std::size_t>(recvLength_, recvBuffer_.size());
+  if (offset >= received) return {};
+  count = std::min(count, received - offset);
   const auto* start = recvBuffer_.data() + offset;
   const auto* end = std::find(start, start + count, std::uint8_t{0});
   return std::string(reinterpret_cast<const char*>(start), static_cast<std::size_t>(end - start));
 }
 
 std::string CardControl::ResponseHex(std::size_t offset, std::size_t count) const {
-  if (offset >= recvBuffer_.size()) return {};
-  count = std::min(count, recvBuffer_.size() - offset);
+  const std::size_t received = std::min<std::size_t>(recvLength_, recvBuffer_.size());
+  if (offset >= received) return {};
+  count = std::min(count, received - offset);
   return BytesToHex(recvBuffer_.data() + offset, count);
 }
 

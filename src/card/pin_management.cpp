@@ -9,10 +9,7 @@
 namespace ruzazuv {
 namespace {
 
-constexpr std::int32_t kPinLengthRefused = 1001;
-constexpr std::int32_t kPinNotDigits = 1002;
-constexpr std::int32_t kNoPinBlock = 1013;
-constexpr std::int32_t kNoVerifyParameter = 1014;
+using namespace detail_code;
 constexpr std::int32_t kShortestPin = 6;
 constexpr std::int32_t kLongestPin = 12;
 
@@ -61,7 +58,9 @@ std::int32_t CardControl::ChangePIN() {
       (pinLength_ < kShortestPin || pinLength_ > kLongestPin)) {
     return refuse(kPinLengthRefused);
   }
-  std::string block = blockText(process_.pinStore);
+  // The block in the code page, as the card receives it: a character that is not an ASCII digit
+  // (even one whose low 8 bits would read as a digit, such as U+0131) is not one here either.
+  std::string block = process_.pinStore.narrow(services_.codec);
   if (integer(Dispid::CheckPINType) == 1) {
     for (std::int32_t i = 0; i < pinLength_; ++i) {
       const auto at = static_cast<std::size_t>(i);

@@ -5,7 +5,7 @@
 namespace ruzazuv {
 namespace {
 
-constexpr std::int32_t kServerAnswerMismatch = 1019;
+using detail_code::kServerAnswerMismatch;
 // The answer is compared over the first 32 characters (one encrypted block as hex).
 constexpr std::size_t kAnswerLength = 32;
 constexpr std::u16string_view kError = u"Error";
@@ -55,6 +55,9 @@ std::int32_t CardControl::AuthenServer() {
   EncryptOutput();
   process_.expectedServerAnswer = text(Dispid::OptionData1);
   if (answersMatch(process_.expectedServerAnswer.narrow(services_.codec), answer)) return 0;
+  // The expected answer must not reach the page that failed to give it: a second call with
+  // nothing changed would then pass.
+  text(Dispid::OptionData1).assign(u"");
   return refuse(kServerAnswerMismatch);
 }
 

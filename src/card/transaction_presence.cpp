@@ -17,9 +17,9 @@ bool pullPlugCheck(CardControl& control, std::int32_t* code) {
   if (control.process().readerListedNoPullPlug) return true;
   control.pullPlug().pullPlugPassed = false;
   const std::int32_t outcome = control.RunPullPlugProcedure();
-  if (outcome == kPullPlugPassed) return true;
+  if (outcome == outcome::kPassed) return true;
   // The countdown ran out with the card never taken out: the person declined.
-  *code = outcome == kPullPlugCardNeverRemoved ? kUserDeclined : outcome;
+  *code = outcome == outcome::kNeverRemoved ? kUserDeclined : outcome;
   return false;
 }
 

@@ -1,5 +1,5 @@
-// What the five authorisation operations share besides the CardControl steps: their detail
-// codes, the record widths and the field-by-field assembly of a transaction record.
+// What the five authorisation operations share besides the CardControl steps: the record widths and
+// the field-by-field assembly of a transaction record.
 #pragma once
 
 #include <cstddef>
@@ -7,30 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "control/result_codes.h"
+
 namespace ruzazuv::transaction {
 
-// Detail codes written into uiSW12 (with ret -1001) when an operation refuses on its own.
-inline constexpr std::int32_t kPinReverifyFailed = 1003;  // payment only
-inline constexpr std::int32_t kBadCheckCode = 1004;       // FdChkCode
-inline constexpr std::int32_t kBadAccount = 1005;         // Account, or no account chosen
-inline constexpr std::int32_t kBadDateTime = 1006;
-inline constexpr std::int32_t kBadImportAccount = 1007;
-inline constexpr std::int32_t kBadMoney = 1008;
-inline constexpr std::int32_t kBadFdId = 1009;
-inline constexpr std::int32_t kBadPaymentType = 1010;
-inline constexpr std::int32_t kBadCancelNo = 1011;
-inline constexpr std::int32_t kBadMerchantId = 1012;
-inline constexpr std::int32_t kUserDeclined = 1015;
-inline constexpr std::int32_t kSiteNotApproved = 1016;
-inline constexpr std::int32_t kNoStoredPin = 1018;
+// The detail codes of control/result_codes.h, by their plain names.
+using namespace detail_code;
 // A transaction code shorter than its four characters would leave the record short of the
 // length the command announces. Like an account index that chooses no account, it is a record
 // that cannot be completed, so it shares that code.
 inline constexpr std::int32_t kShortTransactionCode = kBadAccount;
-
-// Outcome codes of the pull-plug procedure that the operations act on.
-inline constexpr std::int32_t kPullPlugPassed = 2000;
-inline constexpr std::int32_t kPullPlugCardNeverRemoved = 2002;
 
 // Results of the confirmation dialog.
 inline constexpr std::int32_t kConfirmed = 1;

@@ -6,7 +6,8 @@
 //
 // The operations of the subsystems are member functions defined in their own files:
 // reader/ (context and connection), apdu/ (the channel), card/ (the financial application),
-// crypto/ (output cipher), ui/ (dialogs and the pull-plug procedure).
+// crypto/ (output cipher), ui/ (dialogs and the pull-plug procedure); the special accessors in
+// control/property_accessors.cpp.
 #pragma once
 
 #include <array>
@@ -20,6 +21,7 @@
 #include "control/dispatch_result.h"
 #include "control/member_table.h"
 #include "control/process_state.h"
+#include "control/result_codes.h"
 #include "control/text_value.h"
 #include "ui/pull_plug_state.h"
 
@@ -119,7 +121,7 @@ class CardControl {
   ProcessState& process() { return process_; }
   const ControlServices& services() const { return services_; }
 
-  static constexpr std::int32_t kRefused = -1001;
+  static constexpr std::int32_t kRefused = kRefusedResult;
 
  private:
   friend class PullPlugProcedure;
@@ -138,10 +140,10 @@ class CardControl {
   }
   std::int32_t refuse(std::int32_t detailCode);  // uiSW12 := code, ret -1001
 
-  // Special accessors (control/card_control.cpp)
+  // Special accessors (control/property_accessors.cpp)
   void putReaderName(const std::optional<std::u16string>& value);
-  void putPin(const std::optional<std::u16string>& value);    // card/pin_management.cpp
-  void putMoney(const std::optional<std::u16string>& value);  // card/transaction_fields.cpp
+  void putPin(const std::optional<std::u16string>& value);
+  void putMoney(const std::optional<std::u16string>& value);
   void putMerchantId(const std::optional<std::u16string>& value);
 
   // Transaction steps (card/transaction_*.cpp)

@@ -54,6 +54,13 @@ void CardControl::putPin(const std::optional<std::u16string>& value) {
 }
 
 void CardControl::putMoney(const std::optional<std::u16string>& value) {
+  // A null put clears the value as it does for every other text; padding it would turn
+  // "no amount" into an amount of zero that passes the width check.
+  if (!value) {
+    moneyDisplay_.assign(u"");
+    text(Dispid::money).assignAbsent();
+    return;
+  }
   std::u16string_view v = textOf(value);
   // The display form drops the last two characters (the cents); shorter values show nothing.
   moneyDisplay_.assign(v.size() >= 2 ? v.substr(0, v.size() - 2) : std::u16string_view{});
@@ -61,6 +68,10 @@ void CardControl::putMoney(const std::optional<std::u16string>& value) {
 }
 
 void CardControl::putMerchantId(const std::optional<std::u16string>& value) {
+  if (!value) {
+    text(Dispid::MerchantID).assignAbsent();
+    return;
+  }
   text(Dispid::MerchantID).assign(zeroPadded(textOf(value), 30));
 }
 

@@ -72,15 +72,15 @@ std::u16string CountdownDialog::countdownText(std::int32_t seconds) {
 
 std::u16string CountdownDialog::outcomeText(std::int32_t code) {
   switch (code) {
-    case 2001:
+    case outcome::kStatusFailed:
       return format("[%d]晶片卡偵測程序異常", code);
-    case 2002:
+    case outcome::kNeverRemoved:
       return format("[%d]時間內未拔插晶片卡", code);
-    case 2003:
+    case outcome::kNotReinserted:
       return format("[%d]時間內未重新插入晶片卡", code);
-    case 2004:
+    case outcome::kRemovedTooSoon:
       return format("[%d]晶片卡拔插時間異常", code);
-    case 2005:
+    case outcome::kReinsertedTooSoon:
       return format("[%d]晶片卡重新插入時間異常", code);
     default:
       return {};
@@ -89,11 +89,11 @@ std::u16string CountdownDialog::outcomeText(std::int32_t code) {
 
 std::u16string CountdownDialog::messageBoxText(std::int32_t code) {
   switch (code) {
-    case 2010:
+    case outcome::kDifferentCard:
       return format("與第一次插入之晶片卡不一致\r\n訊息代號：%d", code);
-    case 2011:
+    case outcome::kPinMismatch:
       return format("與原插入之晶片卡密碼不一致\r\n訊息代號：%d", code);
-    case 2012:
+    case outcome::kIdentityUnreadable:
       return format("抽拔後卡片資料讀取失敗\r\n訊息代號：%d", code);
     default:
       return {};
@@ -183,7 +183,7 @@ void CountdownDialog::stopCloseTimer() {
 }
 
 std::int32_t CountdownDialog::run(DialogHost* host) {
-  if (host == nullptr) return -1;
+  if (host == nullptr) return outcome::kDialogNotShown;
   return host->runModal(*this);
 }
 

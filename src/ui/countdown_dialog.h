@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "control/result_codes.h"
 #include "platform/multimedia_timer.h"
 #include "ui/dialog_host.h"
 
@@ -22,8 +23,8 @@ class CountdownDialog final : public DialogModel {
  public:
   static constexpr int kTemplateId = 113;
   static constexpr int kTextId = 207;
-  static constexpr std::int32_t kNoOutcome = -99;
-  static constexpr std::int32_t kPassed = 2000;
+  static constexpr std::int32_t kNoOutcome = outcome::kNoTimer;
+  static constexpr std::int32_t kPassed = outcome::kPassed;
   static constexpr std::uint32_t kCloseDelayMs = 5000;
   static constexpr std::size_t kBufferSize = 129;  // 128 bytes of text and a terminating zero
   // The template's 16-point font: pixels per base unit at 96 dpi.

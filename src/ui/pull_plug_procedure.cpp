@@ -13,16 +13,7 @@ namespace ruzazuv {
 
 namespace {
 namespace pull_plug {
-constexpr std::int32_t kPassed = 2000;
-constexpr std::int32_t kStatusFailed = 2001;
-constexpr std::int32_t kNeverRemoved = 2002;
-constexpr std::int32_t kNotReinserted = 2003;
-constexpr std::int32_t kRemovedTooSoon = 2004;
-constexpr std::int32_t kReinsertedTooSoon = 2005;
-constexpr std::int32_t kDifferentCard = 2010;
-constexpr std::int32_t kPinMismatch = 2011;
-constexpr std::int32_t kIdentityUnreadable = 2012;
-constexpr std::int32_t kNoTimer = -99;
+using namespace outcome;
 constexpr std::uint32_t kPollMs = 10;
 }  // namespace pull_plug
 }  // namespace

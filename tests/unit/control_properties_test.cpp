@@ -215,6 +215,15 @@ TEST(ControlProperties, MoneyAndMerchantAreZeroPadded) {
   EXPECT_EQ(c.moneyDisplay(), u"");
   c.putText(Dispid::MerchantID, u"MERCHANT01");
   EXPECT_EQ(c.getText(Dispid::MerchantID), std::u16string(20, u'0') + u"MERCHANT01");
+
+  // A null put clears both, as for any other text, instead of padding nothing into zeros.
+  for (Dispid id : {Dispid::money, Dispid::MerchantID}) {
+    c.putNullableText(id, std::nullopt);
+    PropertyValue v;
+    ASSERT_EQ(c.getProperty(static_cast<int>(id), &v), hresult::kOk);
+    EXPECT_EQ(std::get<std::optional<std::u16string>>(v), std::nullopt);
+  }
+  EXPECT_EQ(c.moneyDisplay(), u"");
 }
 
 TEST(ControlProperties, DispatchRefusesWrongKindsAndTypes) {

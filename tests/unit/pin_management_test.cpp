@@ -83,6 +83,18 @@ TEST_F(PinTest, ChangePinRefusesLengthBeforeDigitsAndSendsNothing) {
   EXPECT_EQ(blockHex(h.card->pinBlock()), "123456FFFFFFFFFF");
 }
 
+TEST_F(PinTest, ChangePinChecksTheCodePageFormNotTheLowBitsOfEachCharacter) {
+  h.connectAndVerify();
+  c().putText(Dispid::Pin, u"123456");
+  // A block kept by VerifyPIN whose sixth character is U+0131: its low 8 bits read as "1".
+  c().putText(Dispid::baBuf, u"12345\u0131FFFFFFFFFF");
+  c().call(Dispid::VerifyPIN);
+  h.clearCommands();
+  EXPECT_EQ(c().call(Dispid::ChangePIN), CardControl::kRefused);
+  EXPECT_EQ(c().getInt(Dispid::uiSW12), 1002);
+  EXPECT_TRUE(h.commands().empty());
+}
+
 TEST_F(PinTest, DisabledRulesLetOtherwiseRefusedPinsThrough) {
   h.connectAndVerify();
   h.clearCommands();

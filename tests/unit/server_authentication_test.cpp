@@ -139,16 +139,19 @@ TEST_F(ServerAuthenticationTest, AnswerMustMatchTheFirstThirtyTwoCharactersExact
   }
 }
 
-TEST_F(ServerAuthenticationTest, MismatchLeavesTheRecomputedAnswerInOptionData1) {
+TEST_F(ServerAuthenticationTest, MismatchHandsThePageNothingThatWouldPassTheNextCall) {
   h.connect();
   ASSERT_EQ(c().call(Dispid::GenRandomNumber), 0);
   const std::string rn = random();
   c().putText(Dispid::TAC, u"something else");
 
   EXPECT_EQ(authenticate(std::string(32, 'A')), CardControl::kRefused);
-  EXPECT_EQ(narrow(c().getText(Dispid::OptionData1)), referenceEncryption(rn));
+  EXPECT_EQ(c().getText(Dispid::OptionData1), u"");
   EXPECT_EQ(c().getText(Dispid::TAC), wide(rn));
   EXPECT_EQ(expected(), referenceEncryption(rn));
+  // Asked again with nothing changed, the control still refuses.
+  EXPECT_EQ(c().call(Dispid::AuthenServer), CardControl::kRefused);
+  EXPECT_EQ(c().getInt(Dispid::uiSW12), 1019);
 }
 
 TEST_F(ServerAuthenticationTest, ConnectedCardUsesTheKeptAnswerAndDisconnectedTheCurrentNumber) {
