@@ -48,7 +48,8 @@ script: steps separated by ';', each TRIGGER,ACTION
             on-apdu:HEX[#K][+MS]      MS ms (default 0) after the K-th (default 1) command
                                       beginning with the bytes HEX (the command is answered
                                       first)
-  actions:  remove | insert | load:PROFILE | swap:PROFILE | quit
+  actions:  remove | insert | load:PROFILE | swap:PROFILE | delay:MS | quit
+            (delay:MS: answer every later command APDU MS ms after it arrived)
   example:  pull the card 1 s after the second VERIFY, put it back 2 s later:
             --script "on-apdu:0020#2+1000,remove;then:2000,insert"
 )";

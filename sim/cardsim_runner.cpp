@@ -246,6 +246,10 @@ struct CardSimRunner::State {
         case ScriptStep::Action::kSwap:
           swap(s.argument, options.swapHold, nullptr);
           break;
+        case ScriptStep::Action::kDelay:
+          options.answerDelay = s.answerDelay;
+          log("answering commands after " + std::to_string(s.answerDelay.count()) + " ms");
+          break;
         case ScriptStep::Action::kQuit:
           quit = true;
           break;

@@ -70,8 +70,12 @@ ScriptStep parseStep(std::string_view step) {
     s.action = action.starts_with("load:") ? ScriptStep::Action::kLoad : ScriptStep::Action::kSwap;
     s.argument = std::string(trim(action.substr(5)));
     if (s.argument.empty()) bad(step, "expected a profile file");
+  } else if (action.starts_with("delay:")) {
+    s.action = ScriptStep::Action::kDelay;
+    s.answerDelay = std::chrono::milliseconds(number(trim(action.substr(6)), step));
+    if (s.answerDelay.count() > 600000) bad(step, "the delay is at most 600000 ms");
   } else {
-    bad(step, "the action is remove, insert, load:PROFILE, swap:PROFILE or quit");
+    bad(step, "the action is remove, insert, load:PROFILE, swap:PROFILE, delay:MS or quit");
   }
   return s;
 }

@@ -9,10 +9,11 @@
 //                                          MS ms (default 0) after the K-th (default 1) command
 //                                          APDU beginning with the bytes HEX, counted from when
 //                                          the script was loaded; the APDU is answered first
-//   ACTION  := 'remove' | 'insert' | 'load:' PROFILE | 'swap:' PROFILE | 'quit'
+//   ACTION  := 'remove' | 'insert' | 'load:' PROFILE | 'swap:' PROFILE | 'delay:' MS | 'quit'
 //
 // `load` makes the next insertion bring the card of PROFILE; `swap` removes the card, loads
-// PROFILE and inserts it after the swap hold time. Example:
+// PROFILE and inserts it after the swap hold time; `delay` makes the card answer every later
+// command APDU MS ms after it arrived (0: at once). Example:
 //   on-apdu:0020#2+1000,remove;then:2000,insert
 #pragma once
 
@@ -26,13 +27,14 @@ namespace ruzazuv::sim {
 
 struct ScriptStep {
   enum class Trigger { kAfter, kThen, kOnApdu };
-  enum class Action { kRemove, kInsert, kLoad, kSwap, kQuit };
+  enum class Action { kRemove, kInsert, kLoad, kSwap, kDelay, kQuit };
   Trigger trigger = Trigger::kAfter;
   std::chrono::milliseconds delay{0};
   std::vector<std::uint8_t> prefix;  // kOnApdu
   int occurrence = 1;                // kOnApdu
   Action action = Action::kRemove;
-  std::string argument;  // kLoad, kSwap: the profile
+  std::string argument;                      // kLoad, kSwap: the profile
+  std::chrono::milliseconds answerDelay{0};  // kDelay
 };
 
 // Parses a script; throws std::invalid_argument naming the step at fault.
