@@ -51,6 +51,8 @@ void CALLBACK trampoline(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
 
 }  // namespace
 
+WinmmTimer::WinmmTimer() = default;
+
 WinmmTimer::~WinmmTimer() {
   std::map<TimerId, std::unique_ptr<Event>> events;
   {
@@ -144,12 +146,7 @@ void WinmmTimer::killEvent(TimerId id) {
 
 std::size_t WinmmTimer::liveEvents() {
   std::lock_guard lock(mutex_);
-  std::size_t live = 0;
-  for (auto& [id, event] : events_) {
-    std::lock_guard eventLock(event->mutex);
-    if (!event->fired) ++live;
-  }
-  return live;
+  return events_.size();
 }
 
 }  // namespace ruzazuv

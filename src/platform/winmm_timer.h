@@ -13,7 +13,7 @@ namespace ruzazuv {
 
 class WinmmTimer final : public MultimediaTimer {
  public:
-  WinmmTimer() = default;
+  WinmmTimer();  // defined where Event is complete
   ~WinmmTimer() override;
   WinmmTimer(const WinmmTimer&) = delete;
   WinmmTimer& operator=(const WinmmTimer&) = delete;
@@ -25,8 +25,8 @@ class WinmmTimer final : public MultimediaTimer {
                    std::function<void()> callback, bool periodic) override;
   void killEvent(TimerId id) override;
 
-  // Events started and not yet killed (one-shot events that have fired are let go on the next
-  // setEvent); for tests.
+  // Events held: started and not yet killed, less the fired one-shot events that the last
+  // setEvent let go; for tests.
   std::size_t liveEvents();
 
   struct Event;
