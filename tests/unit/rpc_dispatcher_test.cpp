@@ -24,7 +24,7 @@ class RpcDispatcherTest : public ::testing::Test {
 
   json send(const std::string& text) {
     auto answer = dispatcher_.handle(text);
-    return answer ? json::parse(*answer) : json();
+    return answer ? json::parse(answer->view()) : json();
   }
   json request(const std::string& method, const json& params, json id = 1) {
     json r = {{"jsonrpc", "2.0"}, {"id", id}, {"method", method}};
@@ -185,6 +185,137 @@ TEST_F(RpcDispatcherTest, DescribeListsTheMemberTable) {
                                          {"type", "long"},
                                          {"help", "method FiscCardTransfer"}}));
   EXPECT_EQ(result["members"][39]["type"], "short");
+}
+
+// --- The answer bound and stepping through a message ------------------------------------------
+
+std::string describeBatch(std::size_t count, const std::string& first = "") {
+  std::string batch = "[" + first;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0 || !first.empty()) batch += ",";
+    batch += R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"describe"})";
+  }
+  return batch + "]";
+}
+
+std::string repeated(const std::string& request, std::size_t count, const std::string& first = "") {
+  std::string batch = "[" + first;
+  for (std::size_t i = 0; i < count; ++i) batch += (i > 0 || !first.empty() ? "," : "") + request;
+  return batch + "]";
+}
+
+TEST_F(RpcDispatcherTest, DescribeBatchesAreBoundedExactly) {
+  // The largest batch of describes whose answers fit the limit, found from one answer's size.
+  const std::size_t one = dispatcher_.handle(describeBatch(1))->size() - 2;  // less [ and ]
+  const std::size_t idDigits = 4;                                            // ids below 10000
+  const std::size_t fits = (RpcDispatcher::kMaxAnswerBytes - 1) / (one + idDigits - 1 + 1);
+  ASSERT_GT(fits, 10u);
+  ASSERT_LT(fits, 10000u);
+  const std::string put =
+      R"({"jsonrpc":"2.0","id":"p","method":"put","params":{"name":"FdId","value":"x"}})";
+  // Under the limit (the estimate counts each id's digits, so a batch near it is served).
+  auto served = send(describeBatch(fits / 2, put));
+  ASSERT_TRUE(served.is_array());
+  EXPECT_EQ(served.size(), fits / 2 + 1);
+  EXPECT_EQ(request("get", {{"name", "FdId"}})["result"], "x");
+  request("put", {{"name", "FdId"}, {"value", "before"}});
+  // Far over it: one error answer, and nothing in the batch ran.
+  auto refused = send(describeBatch(fits + 50, put));
+  ASSERT_TRUE(refused.is_object());
+  EXPECT_EQ(code(refused), rpc_error::kInvalidRequest);
+  EXPECT_NE(refused["error"]["message"].get<std::string>().find("1048576"), std::string::npos);
+  EXPECT_EQ(request("get", {{"name", "FdId"}})["result"], "before");
+  // The exact edge: the answers to describes and a put are known to the byte (ids 0..n-1 and
+  // a string id of chosen length), so a batch answering exactly the limit is served and one
+  // byte more is refused.
+  const std::size_t putAnswer = 33 + 2 + 4;  // {"id":"","jsonrpc":"2.0","result":null}
+  std::size_t total = 2;                     // [ and ]
+  std::size_t n = 0;
+  for (;; ++n) {
+    const std::size_t next = (n > 0 ? 1 : 0) + one - 1 + std::to_string(n).size();
+    if (total + next + 1 + putAnswer + 1 > RpcDispatcher::kMaxAnswerBytes) break;
+    total += next;
+  }
+  const std::size_t idLength = RpcDispatcher::kMaxAnswerBytes - total - 1 - putAnswer;
+  const auto edge = [&](std::size_t length) {
+    return describeBatch(n).substr(0, describeBatch(n).size() - 1) + R"(,{"jsonrpc":"2.0","id":")" +
+           std::string(length, 'i') +
+           R"(","method":"put","params":{"name":"FdId","value":"edge"}}])";
+  };
+  auto exact = dispatcher_.handle(edge(idLength));
+  EXPECT_EQ(exact->size(), RpcDispatcher::kMaxAnswerBytes);
+  EXPECT_EQ(code(send(edge(idLength + 1))), rpc_error::kInvalidRequest);
+}
+
+TEST_F(RpcDispatcherTest, StringGetsAreBoundedByWhatTheyCanRead) {
+  const std::string big(60000, 'a');
+  const std::string getFdId = R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"FdId"}})";
+  const std::string getReader =
+      R"({"jsonrpc":"2.0","id":1,"method":"get","params":{"name":"caReader1"}})";
+  const std::string putBig =
+      R"({"jsonrpc":"2.0","method":"put","params":{"name":"Remark","value":")" + big + "\"}}";
+  const std::string call =
+      R"({"jsonrpc":"2.0","id":1,"method":"call","params":{"name":"ConnectReader"}})";
+  struct Case {
+    const char* what;
+    std::string batch;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"short current values", repeated(getFdId, 300), false},
+      {"a long value put in the same batch counts for every get", repeated(getFdId, 20, putBig),
+       true},
+      {"fewer gets of it fit", repeated(getFdId, 15, putBig), false},
+      {"gets after a call count what operations write", repeated(getReader, 300, call), true},
+      {"the same gets without the call fit", repeated(getReader, 300), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    request("put", {{"name", "Remark"}, {"value", "r"}});
+    auto answer = send(c.batch);
+    EXPECT_EQ(answer.is_object() && code(answer) == rpc_error::kInvalidRequest, c.refused);
+    // A refused batch ran nothing: its put did not happen.
+    EXPECT_EQ(request("get", {{"name", "Remark"}})["result"] == "r",
+              c.refused || c.batch.find(big) == std::string::npos);
+  }
+  // A long current value counts too.
+  request("put", {{"name", "FdId"}, {"value", big}});
+  EXPECT_EQ(code(send(repeated(getFdId, 20))), rpc_error::kInvalidRequest);
+  EXPECT_EQ(send(repeated(getFdId, 15)).size(), 15u);
+}
+
+TEST_F(RpcDispatcherTest, PendingMessagesRunOneRequestPerStep) {
+  auto pending = dispatcher_.begin(R"([
+    {"jsonrpc":"2.0","id":1,"method":"put","params":{"name":"FdId","value":"x"}},
+    {"jsonrpc":"2.0","method":"put","params":{"name":"FdId","value":"y"}},
+    {"jsonrpc":"2.0","id":2,"method":"get","params":{"name":"FdId"}}])");
+  ASSERT_TRUE(pending);
+  const auto fdId = [this] {
+    PropertyValue v;
+    registry_.control(0)->getProperty(static_cast<int>(Dispid::FdId), &v);
+    auto s = std::get<std::optional<std::u16string>>(v);
+    return s ? *s : std::u16string(u"(absent)");
+  };
+  const std::u16string seen[] = {u"x", u"y", u"y"};
+  for (const std::u16string& expected : seen) {
+    ASSERT_FALSE(pending->finished());
+    pending->runNext();
+    EXPECT_EQ(fdId(), expected);
+  }
+  ASSERT_TRUE(pending->finished());
+  auto answer = json::parse(pending->answer()->view());
+  EXPECT_EQ(answer, json::parse(R"([{"id":1,"jsonrpc":"2.0","result":null},
+                                    {"id":2,"jsonrpc":"2.0","result":"y"}])"));
+
+  // Refused whole: finished at once, one answer. Only notifications: finished, no answer.
+  auto refused = dispatcher_.begin("[]");
+  EXPECT_TRUE(refused->finished());
+  EXPECT_EQ(code(json::parse(refused->answer()->view())), rpc_error::kInvalidRequest);
+  auto quiet = dispatcher_.begin(R"({"jsonrpc":"2.0","method":"describe"})");
+  EXPECT_FALSE(quiet->finished());
+  quiet->runNext();
+  EXPECT_TRUE(quiet->finished());
+  EXPECT_FALSE(quiet->answer());
 }
 
 }  // namespace

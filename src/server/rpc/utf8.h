@@ -10,34 +10,33 @@ namespace ruzazuv::utf8 {
 inline constexpr char32_t kInvalid = 0xFFFFFFFF;
 inline constexpr char32_t kReplacement = 0xFFFD;
 
-// The code point starting at text[*i], advancing *i past it; kInvalid (advancing one byte) for
-// a malformed sequence.
+// The code point starting at text[*i], advancing *i past it. A malformed sequence gives
+// kInvalid and is skipped as one unit, up to the first byte that cannot continue it (its
+// "maximal subpart", the unit of one U+FFFD).
 inline char32_t decode(std::string_view text, std::size_t* i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char b = byte(*i);
-  if (b < 0x80) {
-    ++*i;
-    return b;
-  }
-  const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
-  if (length == 0 || b > 0xF4 || *i + length > text.size()) {
-    ++*i;
-    return kInvalid;
-  }
+  ++*i;
+  if (b < 0x80) return b;
+  if (b < 0xC2 || b > 0xF4) return kInvalid;
+  const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
   char32_t c = length == 4 ? (b & 0x07u) : length == 3 ? (b & 0x0Fu) : (b & 0x1Fu);
   for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(*i + k) & 0xC0) != 0x80) {
-      ++*i;
-      return kInvalid;
+    if (*i >= text.size()) return kInvalid;
+    const unsigned char next = byte(*i);
+    // The second byte's range excludes overlong forms, surrogates and values past U+10FFFF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (k == 1) {
+      if (b == 0xE0) low = 0xA0;
+      if (b == 0xED) high = 0x9F;
+      if (b == 0xF0) low = 0x90;
+      if (b == 0xF4) high = 0x8F;
     }
-    c = (c << 6) | (byte(*i + k) & 0x3Fu);
-  }
-  static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < kMinimum[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+    if (next < low || next > high) return kInvalid;
+    c = (c << 6) | (next & 0x3Fu);
     ++*i;
-    return kInvalid;
   }
-  *i += length;
   return c;
 }
 
