@@ -119,7 +119,8 @@ void PendingMessage::runNext() {
       }
     }
     if (!r.notification) append(one);
-    r = PreparedRequest();  // its values are wiped now, not when the message ends
+    wipePropertyValue(&r.value);  // now, not when the message ends
+    r = PreparedRequest();
     ++next_;
   } catch (const std::bad_alloc&) {
     broken = RpcFailure{rpc_error::kInternalError, "Internal error: out of memory", std::nullopt};
