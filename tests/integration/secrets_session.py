@@ -83,7 +83,9 @@ def session(rpc):
     rpc.put("baReaderName", READER)
     check("ConnectCard", rpc.call("ConnectCard"), 0)
     rpc.put("Pin", PIN)  # the PIN store keeps its block for the pull-plug procedure
-    rpc.put("baBuf", BLOCK)
+    # The block comes last in a long request, so that a copy left in a freed buffer of the
+    # request's text or values lies beyond where later small allocations would overwrite it.
+    rpc.request("put", {"name": "baBuf", "padding": " " * 20000, "value": BLOCK})
     rpc.put("bPq", 0x10)
     check("VerifyPIN", rpc.call("VerifyPIN"), 0)
     rpc.put("baBuf", None)  # a careful page lets go of its copy once the PIN is verified
