@@ -60,8 +60,8 @@ unsigned long long number(std::uint64_t id) {
 // last. The text is kept (and wiped when done) since it may hold a PIN block.
 class BridgeServer::MessageJob final : public RoundRobinQueue::Job {
  public:
-  MessageJob(BridgeServer& server, std::shared_ptr<Connection> connection, std::string_view text)
-      : server_(server), connection_(std::move(connection)), text_(text) {
+  MessageJob(BridgeServer& server, std::shared_ptr<Connection> connection, SecretString text)
+      : server_(server), connection_(std::move(connection)), text_(std::move(text)) {
     connection_->queuedBytes += text_.size();
   }
   ~MessageJob() override { connection_->queuedBytes -= text_.size(); }
@@ -260,7 +260,7 @@ void BridgeServer::onReadable(const std::shared_ptr<Connection>& connection) {
       if (!c.open && event.kind != ws::Event::Kind::kClose) continue;
       switch (event.kind) {
         case ws::Event::Kind::kText:
-          onMessage(connection, event.payload.view());
+          onMessage(connection, std::move(event.payload));
           break;
         case ws::Event::Kind::kPing: {
           const std::string pong = ws::controlFrame(ws::opcode::kPong, event.payload.view());
@@ -295,14 +295,14 @@ void BridgeServer::onReadable(const std::shared_ptr<Connection>& connection) {
   secureZero(buffer.data(), buffer.size());
 }
 
-void BridgeServer::onMessage(const std::shared_ptr<Connection>& connection, std::string_view text) {
+void BridgeServer::onMessage(const std::shared_ptr<Connection>& connection, SecretString text) {
   if (connection->queuedBytes + text.size() > kMaxQueuedBytesPerConnection) {
     qInfo("ruzazuv-bridge: connection %llu sends faster than it is served; closing",
           number(connection->id));
     closeWith(*connection, ws::close_code::kPolicyViolation, "too many requests waiting");
     return;
   }
-  queue_.post(connection->id, std::make_unique<MessageJob>(*this, connection, text));
+  queue_.post(connection->id, std::make_unique<MessageJob>(*this, connection, std::move(text)));
 }
 
 void BridgeServer::sendText(Connection& c, std::string_view text) {

@@ -22,6 +22,7 @@
 #include "bridge/round_robin_queue.h"
 #include "control/process_state.h"
 #include "host/host_services.h"
+#include "rpc/secret_string.h"
 
 class QTcpSocket;
 
@@ -70,7 +71,7 @@ class BridgeServer final : public QObject {
   void refuse(QTcpSocket* socket, int status, const std::string& reason);
   void open(QTcpSocket* socket, const std::optional<std::string>& origin);
   void onReadable(const std::shared_ptr<Connection>& connection);
-  void onMessage(const std::shared_ptr<Connection>& connection, std::string_view text);
+  void onMessage(const std::shared_ptr<Connection>& connection, SecretString text);
   void onClosed(QTcpSocket* socket);
   // Sends a close frame and stops serving the connection; the socket closes when the client
   // answers it, or after kCloseTimeoutMs.
