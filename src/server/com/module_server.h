@@ -15,7 +15,7 @@ struct ObjectMapEntry {
   // Runs the class's registrar script; `install` false removes what it wrote.
   HRESULT (*updateRegistry)(bool install, HKEY classesRoot);
   // Makes a class object whose instances `createInstance` makes.
-  HRESULT (*createClassObject)
+  HRESULT(*createClassObject)
   (HRESULT (*createInstance)(IUnknown* outer, REFIID, void**), REFIID, void**);
   HRESULT (*createInstance)(IUnknown* outer, REFIID, void**);
   IUnknown* classObject;       // created on the first request, held until the module is unloaded

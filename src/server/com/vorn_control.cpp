@@ -57,6 +57,7 @@ HRESULT VornControl::create(IUnknown* outer, REFIID iid, void** out) {
     classInfo->Release();
     return E_OUTOFMEMORY;
   }
+  if (platform->pageAddress()) control->control_->setClientSite(platform->pageAddress());
   control->AddRef();
   hr = control->QueryInterface(iid, out);
   control->Release();
@@ -148,6 +149,10 @@ STDMETHODIMP VornControl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
 STDMETHODIMP VornControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                                  VARIANT* result, EXCEPINFO* exception, UINT* badArgument) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (params == nullptr) return E_INVALIDARG;
+  // A put takes exactly its one value (some type-library implementations ignore the rest).
+  if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0 && params->cArgs > 1)
+    return DISP_E_BADPARAMCOUNT;
   return DispInvoke(static_cast<IVorn*>(this), vornInfo_, id, flags, params, result, exception,
                     badArgument);
 }
