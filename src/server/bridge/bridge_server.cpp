@@ -270,11 +270,11 @@ void BridgeServer::onReadable(const std::shared_ptr<Connection>& connection) {
         case ws::Event::Kind::kPong:
           break;
         case ws::Event::Kind::kClose:
-          // The client closes: answer with its code, then end the connection.
+          // The client closes (or answers ours): echo its code, then end the connection.
           c.open = false;
           queue_.drop(c.id);
-          c.closeCode = event.closeCode;
           if (!c.closeSent) {
+            c.closeCode = event.closeCode;
             const std::string close = event.closeCode == ws::close_code::kNoStatus
                                           ? ws::controlFrame(ws::opcode::kClose, {})
                                           : ws::closeFrame(event.closeCode, {});
