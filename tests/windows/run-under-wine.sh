@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the build tree's own prefix: RUZAZUV_WINEPREFIX (set by
+# CMake to <build>/wineprefix), created on first use and shared by every test of that tree.
+# No root is needed and nothing outside the build tree is touched.
+set -euo pipefail
+prefix="${RUZAZUV_WINEPREFIX:?RUZAZUV_WINEPREFIX must name the Wine prefix of the build tree}"
+export WINEPREFIX="$prefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No .NET or Gecko installer prompts; a test may add its own overrides.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
+mkdir -p "$(dirname "$prefix")"
+# Tests run two at a time: the first one creates the prefix while the others wait for it.
+(
+  flock 9
+  if [[ ! -f "$prefix/system.reg" ]]; then
+    wine wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+) 9>"$prefix.lock"
+exec wine "$@"
