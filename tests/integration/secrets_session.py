@@ -77,7 +77,8 @@ class CliProcess(Rpc):
 
 
 def session(rpc):
-    """Connects, verifies the PIN, runs an inquiry, reads Pin back and disconnects the card."""
+    """Connects, verifies the PIN, runs an inquiry and a transfer, reads Pin back and
+    disconnects the card."""
     check("ConnectReader", rpc.call("ConnectReader"), 0)
     rpc.put("noPullPlugReader", READER)
     rpc.put("baReaderName", READER)
@@ -94,6 +95,10 @@ def session(rpc):
         rpc.put(name, value)
     rpc.put("curAccntIndex", 2)
     check("FiscCardInquiry", rpc.call("FiscCardInquiry"), 0)
+    # A transfer, whose confirmation dialog (scripted) writes what it shows to the log.
+    rpc.put("money", "150000")
+    rpc.put("ImprtAccnt", "8120000000000003")
+    check("FiscCardTransfer", rpc.call("FiscCardTransfer"), 0)
     rpc.get("Pin")
     rpc.put("iDisConnectType", 0)
     check("DisConnectCard", rpc.call("DisConnectCard"), 0)
