@@ -138,6 +138,10 @@ PcscResult SystemPcsc::transmit(PcscHandle card, std::uint32_t protocol, const s
   LONG rv =
       SCardTransmit(static_cast<SCARDHANDLE>(card), &pci, send, sendLength, nullptr, recv, &len);
   *recvLength = static_cast<std::uint32_t>(std::min<DWORD>(len, 0xFFFFFFFFu));
+  // A card pulled out while it works on a command can leave pcsc-lite reporting success with
+  // no answer at all (seen with vpcd). Every answer ends with two status bytes, so that is the
+  // failed exchange it reports otherwise for a card that has gone.
+  if (rv == SCARD_S_SUCCESS && len < 2) return toResult(SCARD_E_NOT_TRANSACTED);
   return toResult(rv);
 }
 
