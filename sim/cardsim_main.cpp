@@ -48,6 +48,8 @@ script: steps separated by ';', each TRIGGER,ACTION
             on-apdu:HEX[#K][+MS]      MS ms (default 0) after the K-th (default 1) command
                                       beginning with the bytes HEX (the command is answered
                                       first)
+            at-apdu:HEX[#K]           when that command arrives, before it is answered (a
+                                      card removed then never answers it)
   actions:  remove | insert | load:PROFILE | swap:PROFILE | delay:MS | quit
             (delay:MS: answer every later command APDU MS ms after it arrived)
   example:  pull the card 1 s after the second VERIFY, put it back 2 s later:

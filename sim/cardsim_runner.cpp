@@ -170,6 +170,16 @@ struct CardSimRunner::State {
       answerDue.reset();
       const std::vector<std::uint8_t> m = std::move(unanswered.front());
       unanswered.pop_front();
+      if (command) {
+        // An at-apdu step acts before the card answers: a card pulled then never answers.
+        noteCommand(m, ScriptStep::Trigger::kAtApdu);
+        runDueSteps(Clock::now());
+        if (!link.connected()) {
+          received.push_back(m);
+          if (options.verbose) log("> " + describeCommand(m) + "  < - (pulled before answering)");
+          return;
+        }
+      }
       auto reply = vpcd::answer(*card, m);
       if (command) {
         received.push_back(m);
@@ -181,7 +191,7 @@ struct CardSimRunner::State {
         dropUnanswered();
         return;
       }
-      if (command) noteCommand(m);
+      if (command) noteCommand(m, ScriptStep::Trigger::kOnApdu);
     }
   }
 
@@ -202,10 +212,10 @@ struct CardSimRunner::State {
     }
   }
 
-  void noteCommand(std::span<const std::uint8_t> apdu) {
+  void noteCommand(std::span<const std::uint8_t> apdu, ScriptStep::Trigger trigger) {
     const auto now = Clock::now();
     for (auto& s : steps) {
-      if (s.armed || s.fired || s.step.trigger != ScriptStep::Trigger::kOnApdu) continue;
+      if (s.armed || s.fired || s.step.trigger != trigger) continue;
       if (apdu.size() < s.step.prefix.size() ||
           !std::equal(s.step.prefix.begin(), s.step.prefix.end(), apdu.begin())) {
         continue;

@@ -41,10 +41,12 @@ ScriptStep parseStep(std::string_view step) {
   } else if (trigger.starts_with("then:")) {
     s.trigger = ScriptStep::Trigger::kThen;
     s.delay = std::chrono::milliseconds(number(trigger.substr(5), step));
-  } else if (trigger.starts_with("on-apdu:")) {
-    s.trigger = ScriptStep::Trigger::kOnApdu;
+  } else if (trigger.starts_with("on-apdu:") || trigger.starts_with("at-apdu:")) {
+    const bool before = trigger.starts_with("at-apdu:");
+    s.trigger = before ? ScriptStep::Trigger::kAtApdu : ScriptStep::Trigger::kOnApdu;
     std::string_view rest = trigger.substr(8);
     if (auto plus = rest.find('+'); plus != std::string_view::npos) {
+      if (before) bad(step, "at-apdu acts when the command arrives and takes no delay");
       s.delay = std::chrono::milliseconds(number(rest.substr(plus + 1), step));
       rest = rest.substr(0, plus);
     }
@@ -57,7 +59,7 @@ ScriptStep parseStep(std::string_view step) {
     if (!prefix || prefix->empty()) bad(step, "expected the APDU's first bytes in hex");
     s.prefix = *prefix;
   } else {
-    bad(step, "the trigger is after:MS, then:MS or on-apdu:HEX[#K][+MS]");
+    bad(step, "the trigger is after:MS, then:MS, on-apdu:HEX[#K][+MS] or at-apdu:HEX[#K]");
   }
 
   if (action == "remove") {

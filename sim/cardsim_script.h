@@ -9,6 +9,8 @@
 //                                          MS ms (default 0) after the K-th (default 1) command
 //                                          APDU beginning with the bytes HEX, counted from when
 //                                          the script was loaded; the APDU is answered first
+//            | 'at-apdu:' HEX ['#' K]      when that command arrives, before it is answered (a
+//                                          card removed then never answers it)
 //   ACTION  := 'remove' | 'insert' | 'load:' PROFILE | 'swap:' PROFILE | 'delay:' MS | 'quit'
 //
 // `load` makes the next insertion bring the card of PROFILE; `swap` removes the card, loads
@@ -26,12 +28,12 @@
 namespace ruzazuv::sim {
 
 struct ScriptStep {
-  enum class Trigger { kAfter, kThen, kOnApdu };
+  enum class Trigger { kAfter, kThen, kOnApdu, kAtApdu };
   enum class Action { kRemove, kInsert, kLoad, kSwap, kDelay, kQuit };
   Trigger trigger = Trigger::kAfter;
   std::chrono::milliseconds delay{0};
-  std::vector<std::uint8_t> prefix;  // kOnApdu
-  int occurrence = 1;                // kOnApdu
+  std::vector<std::uint8_t> prefix;  // kOnApdu, kAtApdu
+  int occurrence = 1;                // kOnApdu, kAtApdu
   Action action = Action::kRemove;
   std::string argument;                      // kLoad, kSwap: the profile
   std::chrono::milliseconds answerDelay{0};  // kDelay
