@@ -1,6 +1,7 @@
 // The module's entry points: DllMain and the self-registering in-process server exports.
 #include <windows.h>
 
+#include "module_platform.h"
 #include "module_server.h"
 
 using ruzazuv::com::ModuleServer;
@@ -12,7 +13,11 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     ModuleServer::instance().attach(module);
     DisableThreadLibraryCalls(module);
   } else if (reason == DLL_PROCESS_DETACH) {
-    ModuleServer::instance().detach(reserved != nullptr);
+    const bool processExit = reserved != nullptr;
+    ModuleServer::instance().detach(processExit);
+    // Unloaded by FreeLibrary once no control is left: the process-wide state goes with the
+    // module. At process exit other modules (winmm's timer thread) may be gone already.
+    if (!processExit) ruzazuv::com::releaseModulePlatform();
   }
   return TRUE;
 }

@@ -6,6 +6,9 @@
 
 #include "module_platform.h"
 #include "module_server.h"
+#ifdef RUZAZUV_WIN32_DIALOGS
+#include "win32/win32_dialog_host.h"
+#endif
 
 namespace ruzazuv::com {
 namespace {
@@ -49,24 +52,29 @@ HRESULT VornControl::create(IUnknown* outer, REFIID iid, void** out) {
   }
   VornControl* control = nullptr;
   try {
-    control =
-        new VornControl(std::make_unique<CardControl>(platform->services(), platform->process()),
-                        vornInfo, classInfo);
+    control = new VornControl(*platform, vornInfo, classInfo);
   } catch (const std::bad_alloc&) {
     vornInfo->Release();
     classInfo->Release();
     return E_OUTOFMEMORY;
   }
-  if (platform->pageAddress()) control->control_->setClientSite(platform->pageAddress());
   control->AddRef();
   hr = control->QueryInterface(iid, out);
   control->Release();
   return hr;
 }
 
-VornControl::VornControl(std::unique_ptr<CardControl> control, ITypeInfo* vornInfo,
-                         ITypeInfo* classInfo)
-    : control_(std::move(control)), vornInfo_(vornInfo), classInfo_(classInfo) {
+VornControl::VornControl(ModulePlatform& platform, ITypeInfo* vornInfo, ITypeInfo* classInfo)
+    : vornInfo_(vornInfo), classInfo_(classInfo) {
+  ControlServices services = platform.services();
+#ifdef RUZAZUV_WIN32_DIALOGS
+  // The dialogs come from the module's templates; message boxes belong to the control's window
+  // while it has one.
+  dialogs_ = makeWin32DialogHost(ModuleServer::instance().handle(), [this] { return window_; });
+  services.dialogs = dialogs_.get();
+#endif
+  control_ = std::make_unique<CardControl>(services, platform.process());
+  if (platform.pageAddress()) control_->setClientSite(platform.pageAddress());
   ModuleServer::instance().lock();
 }
 

@@ -17,8 +17,11 @@
 #include "control/card_control.h"
 #include "control/member_list.h"
 #include "ruzazuv_idl.h"
+#include "ui/dialog_host.h"
 
 namespace ruzazuv::com {
+
+class ModulePlatform;
 
 // 0x00020191: recompose on resize, can't link inside, inside-out, activate when visible, set
 // client site first.
@@ -188,7 +191,7 @@ class VornControl final : public IVorn,
   STDMETHODIMP SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enable) override;
 
  private:
-  VornControl(std::unique_ptr<CardControl> control, ITypeInfo* vornInfo, ITypeInfo* classInfo);
+  VornControl(ModulePlatform& platform, ITypeInfo* vornInfo, ITypeInfo* classInfo);
   ~VornControl();
   VornControl(const VornControl&) = delete;
   VornControl& operator=(const VornControl&) = delete;
@@ -212,6 +215,7 @@ class VornControl final : public IVorn,
   void viewChanged();
 
   volatile LONG refs_ = 0;
+  std::unique_ptr<DialogHost> dialogs_;  // outlives the control that shows its dialogs
   std::unique_ptr<CardControl> control_;
   ITypeInfo* vornInfo_;   // IVorn
   ITypeInfo* classInfo_;  // coclass Vorn
