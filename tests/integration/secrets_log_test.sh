@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The bridge's log after a page's session with a PIN (verify, inquiry, Pin read back, card
-# disconnected) on the simulated card holds neither the PIN nor its block.
+# Where a PIN is left after a page's session (verify, inquiry, transfer, Pin read back, card
+# disconnected) through ruzazuv-bridge on the simulated card: its log holds neither the PIN nor
+# its block, and its memory holds the block only in the kept PIN store, and nowhere once
+# ConnectCard has emptied that store.
 set -euo pipefail
 source_dir="${RUZAZUV_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 bin="${RUZAZUV_BIN:-$source_dir/build/dev/bin}"

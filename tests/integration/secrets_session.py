@@ -1,8 +1,8 @@
 """A full session with a PIN through ruzazuv-cli or ruzazuv-bridge on the simulated card,
-then where its secrets are left: the logs must hold neither the PIN's digits nor its block, and
-the cli's memory (read from /proc/PID/mem as its parent) holds the block only where the kept
-PIN store must (once in its UTF-16 form, once in its narrow form), and nowhere after ConnectCard
-empties that store.
+then where its secrets are left: the log must hold neither the PIN's digits nor its block, and
+the process's memory (read from /proc/PID/mem as its parent) holds the block only where the
+kept PIN store must (once in its UTF-16 form, at most once in its narrow form), and nowhere
+after ConnectCard empties that store.
 
     secrets_session.py cli SOURCE_DIR BIN_DIR
     secrets_session.py bridge SOURCE_DIR BIN_DIR
@@ -140,6 +140,16 @@ def expect_copies(pid, most, when, kept=None):
                             f"(at most {most}): {', '.join(places)}")
 
 
+def session_and_scan(rpc, pid):
+    """The session, then the process's memory: after DisConnectCard the block is held only by
+    the kept PIN store (its wide text, and at most the narrow copy made for the card); once
+    ConnectCard has emptied the store, nowhere."""
+    session(rpc)
+    expect_copies(pid, 1, "after DisConnectCard", kept="UTF-16")
+    check("ConnectCard", rpc.call("ConnectCard"), 0)
+    expect_copies(pid, 0, "after ConnectCard emptied the PIN store")
+
+
 def expect_clean_log(path, what):
     with open(path, "rb") as f:
         text = f.read()
@@ -157,13 +167,7 @@ def run_cli():
                               "--page-address", SITE + "transfer.html", "--ui", "scripted:ok"],
                              err)
             try:
-                session(cli)
-                pid = cli.proc.pid
-                # What the kept PIN store holds: its wide text and the narrow copy made for the
-                # card; nothing else may keep the block.
-                expect_copies(pid, 1, "after DisConnectCard", kept="UTF-16")
-                check("ConnectCard", cli.call("ConnectCard"), 0)
-                expect_copies(pid, 0, "after ConnectCard emptied the PIN store")
+                session_and_scan(cli, cli.proc.pid)
             finally:
                 cli.close()
         if not expect_clean_log(log, "the cli's standard error").strip():
@@ -249,7 +253,7 @@ def run_bridge():
                         if time.monotonic() > deadline or bridge.poll() is not None:
                             raise
                         time.sleep(0.2)
-                session(page)
+                session_and_scan(page, bridge.pid)
                 page.sock.close()
             finally:
                 bridge.send_signal(signal.SIGTERM)
