@@ -264,7 +264,8 @@ void BridgeServer::onReadable(const std::shared_ptr<Connection>& connection) {
           break;
         case ws::Event::Kind::kPing: {
           const std::string pong = ws::controlFrame(ws::opcode::kPong, event.payload.view());
-          c.socket->write(pong.data(), static_cast<qint64>(pong.size()));
+          if (roomToWrite(c, pong.size()))
+            c.socket->write(pong.data(), static_cast<qint64>(pong.size()));
           break;
         }
         case ws::Event::Kind::kPong:
@@ -306,18 +307,21 @@ void BridgeServer::onMessage(const std::shared_ptr<Connection>& connection, Secr
 }
 
 void BridgeServer::sendText(Connection& c, std::string_view text) {
-  if (!c.open || !c.socket) return;
-  // A client that never reads its answers would make them pile up here without bound.
-  if (static_cast<std::size_t>(c.socket->bytesToWrite()) + text.size() >
-      kMaxUnsentBytesPerConnection) {
-    qInfo("ruzazuv-bridge: connection %llu does not read its answers; closing", number(c.id));
-    closeWith(c, ws::close_code::kPolicyViolation, "answers are not being read");
-    return;
-  }
+  if (!roomToWrite(c, text.size())) return;
   const std::string header = ws::frameHeader(ws::opcode::kText, text.size());
   c.socket->write(header.data(), static_cast<qint64>(header.size()));
   c.socket->write(text.data(), static_cast<qint64>(text.size()));
   if (text.size() >= kLargeAnswerBytes) c.largeWrite = true;
+}
+
+bool BridgeServer::roomToWrite(Connection& c, std::size_t bytes) {
+  if (!c.open || !c.socket) return false;
+  // A client that never reads its answers (or pongs) would make them pile up without bound.
+  if (static_cast<std::size_t>(c.socket->bytesToWrite()) + bytes <= kMaxUnsentBytesPerConnection)
+    return true;
+  qInfo("ruzazuv-bridge: connection %llu does not read its answers; closing", number(c.id));
+  closeWith(c, ws::close_code::kPolicyViolation, "answers are not being read");
+  return false;
 }
 
 void BridgeServer::closeWith(Connection& c, std::uint16_t code, std::string_view reason) {

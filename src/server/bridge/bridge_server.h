@@ -77,6 +77,8 @@ class BridgeServer final : public QObject {
   // answers it, or after kCloseTimeoutMs.
   void closeWith(Connection& connection, std::uint16_t code, std::string_view reason);
   void sendText(Connection& connection, std::string_view text);
+  // Whether `bytes` more may be queued for the client; closes the connection when not.
+  bool roomToWrite(Connection& connection, std::size_t bytes);
   void drainQueue();
   // Gives freed heap memory back to the system after large messages, once the work is done.
   void trimIfIdle();
