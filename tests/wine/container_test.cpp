@@ -2,6 +2,7 @@
 // module's lifetime, the site check, object safety, persistence of the extent, presentation.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "com_harness.h"
@@ -433,6 +434,63 @@ TEST(Presentation, InvisibleTwoInchesSquareAndPaintsNothing) {
   EXPECT_EQ(attributes->typekind, TKIND_COCLASS);
   EXPECT_TRUE(IsEqualGUID(attributes->guid, CLSID_Vorn));
   coclass->ReleaseTypeAttr(attributes);
+}
+
+// --- Resources ------------------------------------------------------------------------------
+
+std::wstring versionString(const std::vector<BYTE>& block, const wchar_t* name) {
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(block.data(), path.c_str(), &value, &length) || value == nullptr)
+    return L"<missing>";
+  return std::wstring(static_cast<const wchar_t*>(value));
+}
+
+TEST(Resources, TheModuleCarriesItsVersionPictureNameAndScripts) {
+  const WORD chineseTraditional = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);
+  struct Resource {
+    const wchar_t* type;
+    const wchar_t* name;
+  };
+  for (const Resource& r :
+       {Resource{L"REGISTRY", MAKEINTRESOURCEW(102)}, Resource{L"TYPELIB", MAKEINTRESOURCEW(1)},
+        Resource{RT_BITMAP, MAKEINTRESOURCEW(101)}, Resource{RT_VERSION, MAKEINTRESOURCEW(1)}})
+    EXPECT_NE(FindResourceExW(module(), r.type, r.name, chineseTraditional), nullptr)
+        << "resource " << reinterpret_cast<std::uintptr_t>(r.name) << " in language 1028";
+
+  wchar_t name[32] = {};
+  EXPECT_GT(LoadStringW(module(), 100, name, 32), 0);
+  EXPECT_STREQ(name, L"RuzaZUV");
+
+  HBITMAP picture = static_cast<HBITMAP>(
+      LoadImageW(module(), MAKEINTRESOURCEW(101), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  ASSERT_NE(picture, nullptr);
+  DIBSECTION dib{};
+  ASSERT_EQ(GetObjectW(picture, sizeof(dib), &dib), static_cast<int>(sizeof(dib)));
+  EXPECT_EQ(dib.dsBmih.biWidth, 16);
+  EXPECT_EQ(dib.dsBmih.biHeight, 16);
+  EXPECT_EQ(dib.dsBmih.biBitCount, 4) << "16 colours";
+  DeleteObject(picture);
+
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(module(), path, MAX_PATH);
+  DWORD handle = 0;
+  std::vector<BYTE> block(GetFileVersionInfoSizeW(path, &handle));
+  ASSERT_FALSE(block.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(block.size()), block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00010005u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00010005u);
+  EXPECT_EQ(versionString(block, L"FileDescription"), L"RuzaZUV Module");
+  EXPECT_EQ(versionString(block, L"ProductName"), L"RuzaZUV Module");
+  EXPECT_EQ(versionString(block, L"InternalName"), L"RuzaZUV");
+  EXPECT_EQ(versionString(block, L"OriginalFilename"), L"RuzaZUV.DLL");
+  EXPECT_EQ(versionString(block, L"OLESelfRegister"), L"");
 }
 
 }  // namespace
