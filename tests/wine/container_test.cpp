@@ -434,6 +434,9 @@ TEST(Presentation, InvisibleTwoInchesSquareAndPaintsNothing) {
   EXPECT_EQ(attributes->typekind, TKIND_COCLASS);
   EXPECT_TRUE(IsEqualGUID(attributes->guid, CLSID_Vorn));
   coclass->ReleaseTypeAttr(attributes);
+  GUID source = CLSID_Vorn;
+  EXPECT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), E_FAIL) << "no events";
+  EXPECT_TRUE(IsEqualGUID(source, GUID_NULL));
 }
 
 // --- Resources ------------------------------------------------------------------------------

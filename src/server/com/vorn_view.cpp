@@ -149,15 +149,11 @@ STDMETHODIMP VornControl::GetClassInfo(ITypeInfo** info) {
   return S_OK;
 }
 
-// The control fires no events: its default source interface is IID_NULL.
-STDMETHODIMP VornControl::GetGUID(DWORD kind, GUID* guid) {
+// The control fires no events: there is no default source interface to name.
+STDMETHODIMP VornControl::GetGUID(DWORD, GUID* guid) {
   if (guid == nullptr) return E_POINTER;
-  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
-    *guid = GUID_NULL;
-    return E_INVALIDARG;
-  }
-  *guid = IID_NULL;
-  return S_OK;
+  *guid = GUID_NULL;
+  return E_FAIL;
 }
 
 // --- ISpecifyPropertyPages ---------------------------------------------------------------------
