@@ -36,6 +36,9 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     SetWindowLongPtrW(dialog, DWLP_USER, static_cast<LONG_PTR>(lParam));
     open->window.attach(dialog);
     open->background = CreateSolidBrush(systemColour(SystemColour::kButtonFace));
+    // DS_SYSMODAL asks for a window above all others; not every system makes it so.
+    if (open->model.layout().systemModal)
+      SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     open->initialised = true;
     open->model.onInit(open->window);
     // FALSE: no control gets the keyboard focus.
