@@ -56,9 +56,11 @@ class AllocationSpy final : public IMallocSpy {
 
 AllocationSpy spy;
 
-// A moniker that has no display name.
-class NamelessMoniker final : public IMoniker {
+// A moniker whose display name is the given text, or that has none.
+class NamedMoniker final : public IMoniker {
  public:
+  explicit NamedMoniker(const std::wstring* name)
+      : name_(name != nullptr ? *name : L""), hasName_(name != nullptr) {}
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMoniker)) {
       *out = this;
@@ -93,7 +95,12 @@ class NamelessMoniker final : public IMoniker {
   STDMETHODIMP RelativePathTo(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
   STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
     *name = nullptr;
-    return E_FAIL;
+    if (!hasName_) return E_FAIL;
+    const std::size_t bytes = (name_.size() + 1) * sizeof(wchar_t);
+    *name = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+    if (*name == nullptr) return E_OUTOFMEMORY;
+    CopyMemory(*name, name_.c_str(), bytes);
+    return S_OK;
   }
   STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override {
     return E_NOTIMPL;
@@ -105,6 +112,8 @@ class NamelessMoniker final : public IMoniker {
 
  private:
   long refs_ = 1;
+  std::wstring name_;
+  bool hasName_;
 };
 
 }  // namespace
@@ -165,8 +174,11 @@ STDMETHODIMP TestSite::GetMoniker(DWORD assign, DWORD which, IMoniker** moniker)
       return CreateURLMonikerEx(nullptr, address_.c_str(), moniker, URL_MK_UNIFORM);
     case SiteMoniker::kNone:
       return E_FAIL;
+    case SiteMoniker::kVerbatim:
+      *moniker = new NamedMoniker(&address_);
+      return S_OK;
     case SiteMoniker::kNoDisplayName:
-      *moniker = new NamelessMoniker();
+      *moniker = new NamedMoniker(nullptr);
       return S_OK;
   }
   return E_FAIL;

@@ -80,6 +80,7 @@ class Bstr {
 // What the client site answers to IOleClientSite::GetMoniker for the container's moniker.
 enum class SiteMoniker {
   kUrl,            // a URL moniker of the address (CreateURLMonikerEx)
+  kVerbatim,       // a moniker whose display name is the address exactly as given
   kNone,           // GetMoniker fails
   kNoDisplayName,  // a moniker whose GetDisplayName fails
 };

@@ -169,6 +169,10 @@ TEST(SiteApproval, ThePageAddressMustStartWithTheBanksSite) {
       {SiteMoniker::kUrl, L"https://ebank.ruzazuv.example/login.html", L"0"},
       {SiteMoniker::kUrl, L"https://ebank.ruzazuv.example/", L"0"},
       {SiteMoniker::kUrl, L"HTTPS://EBANK.RuzaZUV.Example/Login", L"0"},
+      // Letters of the address in any case, whatever the URL moniker makes of them.
+      {SiteMoniker::kVerbatim, L"HTTPS://EBANK.RuzaZUV.Example/Login", L"0"},
+      {SiteMoniker::kVerbatim, L"https://ebank.ruzazuv.exampl", L"-1"},
+      {SiteMoniker::kVerbatim, L"", L"-1"},
       {SiteMoniker::kUrl, L"https://ebank.ruzazuv.example.evil.example/", L"-1"},
       {SiteMoniker::kUrl, L"http://ebank.ruzazuv.example/", L"-1"},
       {SiteMoniker::kUrl, L"https://other.example/ebank.ruzazuv.example/", L"-1"},
