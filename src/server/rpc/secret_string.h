@@ -66,7 +66,14 @@ class SecretText : public SecretBasicString<Char> {
   SecretText& operator=(const SecretText& other) = default;
   SecretText& operator=(SecretText&& other) noexcept = default;
   using Base::operator=;
-  ~SecretText() { wipe(); }
+  ~SecretText() {
+    // A text that outgrew the short-string buffer left its last bytes there: shrinking an
+    // emptied string brings it back into that buffer (the heap block goes, zeroed by the
+    // allocator), and wiping the buffer clears them.
+    this->clear();
+    this->shrink_to_fit();
+    wipe();
+  }
 
   // Zeros the whole buffer (up to the capacity, so also text a shorter value left behind).
   void wipe() noexcept { secureZero(this->data(), this->capacity() * sizeof(Char)); }
