@@ -16,5 +16,13 @@ mkdir -p "$(dirname "$prefix")"
     wine wineboot -i >/dev/null 2>&1 || true
     wineserver -w || true
   fi
+  # The dialogs' fonts drawn with the machine's CJK font (regedit wants UTF-16 for the names).
+  if [[ ! -f "$prefix/.ruzazuv-fonts" ]]; then
+    here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+    iconv -f UTF-8 -t UTF-16 "$here/cjk_fonts.reg" >"$prefix/cjk_fonts.reg"
+    wine regedit /S "$(winepath -w "$prefix/cjk_fonts.reg" 2>/dev/null)" >/dev/null 2>&1 || true
+    wineserver -w || true
+    touch "$prefix/.ruzazuv-fonts"
+  fi
 ) 9>"$prefix.lock"
 exec wine "$@"

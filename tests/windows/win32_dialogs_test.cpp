@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -46,6 +47,66 @@ RECT clientRectOf(HWND dialog, int id) {
   GetWindowRect(GetDlgItem(dialog, id), &r);
   MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
   return r;
+}
+
+// The window as it is on the screen, 32-bit pixels (0x00RRGGBB) row by row from the top; also
+// written as a bitmap file NAME.bmp under the build tree's screenshots folder.
+std::vector<std::uint32_t> screenshot(HWND window, const std::string& name) {
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  RECT r{};
+  GetWindowRect(window, &r);
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  if (width <= 0 || height <= 0) return {};
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  const auto* first = static_cast<const std::uint32_t*>(bits);
+  const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  std::vector<std::uint32_t> pixels(first, first + count);
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+
+  CreateDirectoryA(RUZAZUV_SCREENSHOT_DIR, nullptr);
+  const std::string path = std::string(RUZAZUV_SCREENSHOT_DIR) + "/" + name + ".bmp";
+  if (FILE* file = std::fopen(path.c_str(), "wb")) {
+    const auto imageSize = static_cast<DWORD>(pixels.size() * 4);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + imageSize;
+    std::fwrite(&header, sizeof(header), 1, file);
+    std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, file);
+    std::fwrite(pixels.data(), 4, pixels.size(), file);
+    std::fclose(file);
+  }
+  return pixels;
+}
+
+// Pixels close to the countdown's red (240, 0, 0).
+std::size_t redPixels(const std::vector<std::uint32_t>& pixels) {
+  std::size_t count = 0;
+  for (std::uint32_t p : pixels) {
+    const auto red = (p >> 16) & 0xFF;
+    const auto green = (p >> 8) & 0xFF;
+    const auto blue = p & 0xFF;
+    if (red > 180 && green < 80 && blue < 80) ++count;
+  }
+  return count;
 }
 
 // Runs `drive` on its own thread while `run` runs the dialog on this one.
@@ -109,20 +170,20 @@ TEST_P(Win32Confirm, TheDialogAnswersTheUsersActions) {
   std::vector<RECT> buttons;
   std::vector<std::wstring> captions;
   std::wstring transferOut;
-  const std::int32_t result = whileDriven([&] { return dialog.run(host.get()); },
-                                          [&] {
-                                            HWND window = waitForDialog(L"交易內容確認");
-                                            if (window == nullptr) return;
-                                            opened = true;
-                                            group = clientRectOf(window, IDC_PLACEMENT_GROUP);
-                                            for (int id : {IDOK, IDC_DECOY_1, IDC_DECOY_2}) {
-                                              buttons.push_back(clientRectOf(window, id));
-                                              captions.push_back(textOf(GetDlgItem(window, id)));
-                                            }
-                                            transferOut =
-                                                textOf(GetDlgItem(window, IDC_TRANSFER_OUT));
-                                            for (Act a : GetParam().acts) act(window, a);
-                                          });
+  const auto drive = [&] {
+    HWND window = waitForDialog(L"交易內容確認");
+    if (window == nullptr) return;
+    opened = true;
+    group = clientRectOf(window, IDC_PLACEMENT_GROUP);
+    for (int id : {IDOK, IDC_DECOY_1, IDC_DECOY_2}) {
+      buttons.push_back(clientRectOf(window, id));
+      captions.push_back(textOf(GetDlgItem(window, id)));
+    }
+    transferOut = textOf(GetDlgItem(window, IDC_TRANSFER_OUT));
+    screenshot(window, std::string("confirm-") + GetParam().what);
+    for (Act a : GetParam().acts) act(window, a);
+  };
+  const std::int32_t result = whileDriven([&] { return dialog.run(host.get()); }, drive);
   ASSERT_TRUE(opened) << "the dialog never opened";
   EXPECT_EQ(result, GetParam().result);
   EXPECT_EQ(dialog.wrongClickCount(), GetParam().wrongClicks);
@@ -193,60 +254,64 @@ TEST_F(Win32Countdown, ShowsRedSecondsAndClosesWhenTheCardComesBack) {
   int background = 0;
   COLORREF brushColour = 0;
   bool topmost = false;
+  std::size_t red = 0;
+  const auto drive = [&] {
+    HWND window = waitForDialog(L"抽拔晶片卡偵測");
+    if (window == nullptr) return;
+    HWND label = GetDlgItem(window, IDC_COUNTDOWN_TEXT);
+    text = textOf(label);
+    topmost = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    // Ask the dialog how it paints its text, as the static control itself would.
+    HDC dc = CreateCompatibleDC(nullptr);
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
+        window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)));
+    textColour = GetTextColor(dc);
+    background = GetBkMode(dc);
+    LOGBRUSH logBrush{};
+    if (brush != nullptr && GetObjectW(brush, sizeof(logBrush), &logBrush) != 0)
+      brushColour = logBrush.lbColor;
+    DeleteDC(dc);
+    red = redPixels(screenshot(window, "countdown"));
+    h.pcsc.removeCard(kReader);
+    waitForRemovalSeen();
+    h.pcsc.insertCard(kReader, h.card);
+  };
   const std::int32_t outcome =
-      whileDriven([&] { return h.control().RunPullPlugProcedure(); },
-                  [&] {
-                    HWND window = waitForDialog(L"抽拔晶片卡偵測");
-                    if (window == nullptr) return;
-                    HWND label = GetDlgItem(window, IDC_COUNTDOWN_TEXT);
-                    text = textOf(label);
-                    topmost = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-                    // Ask the dialog how it paints its text, as the static control itself would.
-                    HDC dc = CreateCompatibleDC(nullptr);
-                    const auto brush = reinterpret_cast<HBRUSH>(
-                        SendMessageW(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                     reinterpret_cast<LPARAM>(label)));
-                    textColour = GetTextColor(dc);
-                    background = GetBkMode(dc);
-                    LOGBRUSH logBrush{};
-                    if (brush != nullptr && GetObjectW(brush, sizeof(logBrush), &logBrush) != 0)
-                      brushColour = logBrush.lbColor;
-                    DeleteDC(dc);
-                    h.pcsc.removeCard(kReader);
-                    waitForRemovalSeen();
-                    h.pcsc.insertCard(kReader, h.card);
-                  });
+      whileDriven([&] { return h.control().RunPullPlugProcedure(); }, drive);
   EXPECT_EQ(outcome, 2000);
   EXPECT_EQ(text.rfind(L"請於倒數1", 0), 0u) << "countdown text";
   EXPECT_EQ(textColour, static_cast<COLORREF>(0x0000F0));
   EXPECT_EQ(background, TRANSPARENT);
   EXPECT_EQ(brushColour, GetSysColor(COLOR_BTNFACE));
   EXPECT_TRUE(topmost);
+  // The seconds are drawn in red on the screen (screenshots/countdown.bmp).
+  EXPECT_GT(red, 20u);
   EXPECT_EQ(FindWindowW(L"#32770", L"抽拔晶片卡偵測"), nullptr);
 }
 
 TEST_F(Win32Countdown, ADifferentCardEndsInAMessageBoxWithOneOkButtonAndNoCaption) {
   std::wstring message;
   int buttons = 0;
+  const auto drive = [&] {
+    if (waitForDialog(L"抽拔晶片卡偵測") == nullptr) return;
+    h.pcsc.removeCard(kReader);
+    waitForRemovalSeen();
+    h.pcsc.insertCard(kReader, makeCard("second-card.json"));
+    HWND box = waitForDialog(L"");
+    if (box == nullptr) return;
+    screenshot(box, "message-box-2010");
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      wchar_t cls[32] = {};
+      GetClassNameW(child, cls, 32);
+      if (std::wstring(cls) == L"Button") ++buttons;
+      const std::wstring t = textOf(child);
+      if (t.find(L"2010") != std::wstring::npos) message = t;
+    }
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  };
   const std::int32_t outcome =
-      whileDriven([&] { return h.control().RunPullPlugProcedure(); },
-                  [&] {
-                    if (waitForDialog(L"抽拔晶片卡偵測") == nullptr) return;
-                    h.pcsc.removeCard(kReader);
-                    waitForRemovalSeen();
-                    h.pcsc.insertCard(kReader, makeCard("second-card.json"));
-                    HWND box = waitForDialog(L"");
-                    if (box == nullptr) return;
-                    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
-                         child = GetWindow(child, GW_HWNDNEXT)) {
-                      wchar_t cls[32] = {};
-                      GetClassNameW(child, cls, 32);
-                      if (std::wstring(cls) == L"Button") ++buttons;
-                      const std::wstring t = textOf(child);
-                      if (t.find(L"2010") != std::wstring::npos) message = t;
-                    }
-                    PostMessageW(box, WM_COMMAND, IDOK, 0);
-                  });
+      whileDriven([&] { return h.control().RunPullPlugProcedure(); }, drive);
   EXPECT_EQ(outcome, 2010);
   EXPECT_EQ(buttons, 1);
   EXPECT_NE(message.find(L"與第一次插入之晶片卡不一致"), std::wstring::npos) << "message text";
