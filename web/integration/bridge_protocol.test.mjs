@@ -484,12 +484,17 @@ test('connections are served request by request: a big batch delays another page
   const arrivals = [];
   busy.ws.on('message', () => arrivals.push('busy'));
   other.ws.on('message', () => arrivals.push('other'));
-  // Five messages of 100 describes each (as many as one message's answers may hold), then one get.
-  const batch = JSON.stringify(Array.from({ length: 100 }, (_, id) => ({ jsonrpc: '2.0', id, method: 'describe' })));
+  // Five messages of 1,701 requests each (nearly 64 KiB), then one get on the other connection.
+  // The describes are notifications, so that each message costs the bridge much work but only a
+  // small answer, which cannot overtake the get's on its way to this process.
+  const batch = JSON.stringify([
+    ...Array.from({ length: 1700 }, () => ({ jsonrpc: '2.0', method: 'describe' })),
+    { jsonrpc: '2.0', id: 'last', method: 'get', params: { name: 'iNoR' } },
+  ]);
   for (let i = 0; i < 5; i++) busy.send(batch);
   other.send({ jsonrpc: '2.0', id: 'get', method: 'get', params: { name: 'iNoR' } });
   assert.deepEqual(await other.next(), { jsonrpc: '2.0', id: 'get', result: 0 });
-  for (let i = 0; i < 5; i++) assert.equal((await busy.next(60000)).length, 100);
+  for (let i = 0; i < 5; i++) assert.deepEqual(await busy.next(60000), [{ jsonrpc: '2.0', id: 'last', result: 0 }]);
   // Served whole messages in arrival order, the get would come after all five batches.
   assert.ok(arrivals.indexOf('other') <= 1, `the get waited for ${arrivals.indexOf('other')} batches`);
   // A batch whose answers would exceed the bound is refused whole, at once.

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <array>
 
+#include <unistd.h>
+
 #include <QHostAddress>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -25,7 +26,7 @@ namespace ws = websocket;
 
 struct BridgeServer::Connection {
   std::uint64_t id = 0;
-  QPointer<QTcpSocket> socket;
+  QPointer<WipedSocket> socket;
   bool open = true;        // requests are read and answered
   bool closeSent = false;  // our close frame is out: the client's answer ends the connection
   std::uint16_t closeCode = ws::close_code::kAbnormal;  // the one sent or received, for the log
@@ -39,7 +40,6 @@ struct BridgeServer::Connection {
 
 namespace {
 
-constexpr const char* kHandedOver = "ruzazuvHandedOver";
 // Messages and answers from these sizes leave enough freed heap behind to be worth returning.
 constexpr std::size_t kLargeMessageBytes = 16 * 1024;
 constexpr std::size_t kLargeAnswerBytes = 256 * 1024;
@@ -55,6 +55,19 @@ unsigned long long number(std::uint64_t id) {
 }
 
 }  // namespace
+
+void DescriptorListener::incomingConnection(qintptr fd) {
+  if (accepted)
+    accepted(static_cast<int>(fd));
+  else
+    ::close(static_cast<int>(fd));
+}
+
+// A connection whose head is still coming: what has arrived (possibly frames after the head).
+struct BridgeServer::Handshake {
+  SecretString data;
+  QTimer timeout;
+};
 
 // One message of a connection: its requests run one per step; the answer goes out after the
 // last. The text is kept (and wiped when done) since it may hold a PIN block.
@@ -105,10 +118,8 @@ BridgeServer::BridgeServer(BridgeConfig config, HostServices& host, PageDialogs*
             QMetaObject::invokeMethod(this, &BridgeServer::drainQueue, Qt::QueuedConnection);
           },
           kQueueSlice) {
-  listener_.setMaxPendingConnections(128);
-  listener6_.setMaxPendingConnections(128);
-  connect(&listener_, &QTcpServer::newConnection, this, [this] { onTcpConnection(&listener_); });
-  connect(&listener6_, &QTcpServer::newConnection, this, [this] { onTcpConnection(&listener6_); });
+  listener_.accepted = [this](int fd) { onAccepted(fd); };
+  listener6_.accepted = [this](int fd) { onAccepted(fd); };
 }
 
 BridgeServer::~BridgeServer() {
@@ -119,6 +130,7 @@ BridgeServer::~BridgeServer() {
   }
   // The controls go before the process states they use.
   connections_.clear();
+  handshakes_.clear();
 }
 
 bool BridgeServer::listen(std::uint16_t port, int inheritedFd, std::string* error) {
@@ -148,28 +160,33 @@ bool BridgeServer::listen(std::uint16_t port, int inheritedFd, std::string* erro
   return true;
 }
 
-void BridgeServer::onTcpConnection(QTcpServer* listener) {
-  while (QTcpSocket* socket = listener->nextPendingConnection()) {
-    auto* timeout = new QTimer(socket);
-    timeout->setSingleShot(true);
-    connect(timeout, &QTimer::timeout, socket,
-            [this, socket] { refuse(socket, 408, "no complete handshake in time"); });
-    timeout->start(kHandshakeTimeoutMs);
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspectHandshake(socket); });
-    connect(socket, &QTcpSocket::disconnected, socket, [socket] {
-      if (!socket->property(kHandedOver).toBool()) socket->deleteLater();
-    });
-    inspectHandshake(socket);
-  }
+void BridgeServer::onAccepted(int fd) {
+  auto* socket = new WipedSocket(fd, this);
+  auto handshake = std::make_unique<Handshake>();
+  handshake->timeout.setSingleShot(true);
+  connect(&handshake->timeout, &QTimer::timeout, this,
+          [this, socket] { refuse(socket, 408, "no complete handshake in time"); });
+  handshake->timeout.start(kHandshakeTimeoutMs);
+  handshakes_[socket] = std::move(handshake);
+  connect(socket, &WipedSocket::readyRead, this, [this, socket] { inspectHandshake(socket); });
+  connect(socket, &WipedSocket::closed, this, [this, socket] { onClosed(socket); });
+  inspectHandshake(socket);
 }
 
-void BridgeServer::inspectHandshake(QTcpSocket* socket) {
-  if (socket->property(kHandedOver).isValid()) return;
-  const QByteArray data = socket->peek(static_cast<qint64>(kMaxHeadBytes));
+void BridgeServer::inspectHandshake(WipedSocket* socket) {
+  auto it = handshakes_.find(socket);
+  if (it == handshakes_.end()) return;
+  SecretString& data = it->second->data;
+  std::array<char, 4096> buffer{};
+  while (data.size() < kMaxHeadBytes) {
+    const std::size_t got = socket->read(buffer.data(), buffer.size());
+    if (got == 0) break;
+    data.append(buffer.data(), got);
+  }
+  secureZero(buffer.data(), buffer.size());
   HttpHead head;
   std::size_t length = 0;
-  switch (parseHttpHead(std::string_view(data.constData(), static_cast<std::size_t>(data.size())),
-                        &head, &length)) {
+  switch (parseHttpHead(data.view(), &head, &length)) {
     case HeadStatus::kIncomplete:
       return;
     case HeadStatus::kTooLarge:
@@ -186,29 +203,25 @@ void BridgeServer::inspectHandshake(QTcpSocket* socket) {
     refuse(socket, verdict.status, verdict.reason);
     return;
   }
-  socket->setProperty(kHandedOver, true);
+  // Frames that came with the head are the connection's first input.
+  const SecretString rest(data.view().substr(length));
+  handshakes_.erase(it);
   socket->disconnect(this);
-  for (QTimer* timer : socket->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) delete timer;
-  socket->skip(static_cast<qint64>(length));  // frames that came with the head stay to be read
   const std::string answer = ws::switchingProtocolsResponse(*head.header("Sec-WebSocket-Key"));
-  socket->write(answer.data(), static_cast<qint64>(answer.size()));
-  open(socket, verdict.origin);
+  socket->write(answer);
+  open(socket, verdict.origin, rest.view());
 }
 
-void BridgeServer::refuse(QTcpSocket* socket, int status, const std::string& reason) {
-  if (socket->property(kHandedOver).isValid()) return;
-  socket->setProperty(kHandedOver, false);
-  socket->disconnect(this);
-  for (QTimer* timer : socket->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) delete timer;
+void BridgeServer::refuse(WipedSocket* socket, int status, const std::string& reason) {
+  if (handshakes_.erase(socket) == 0) return;
   qInfo("ruzazuv-bridge: refused a connection (%d): %s", status, reason.c_str());
-  const std::string answer = refusalResponse(status, reason);
-  socket->write(answer.data(), static_cast<qint64>(answer.size()));
+  socket->write(refusalResponse(status, reason));
   // Whatever else the client sends is dropped; the socket closes once the answer is out.
-  connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
-  socket->disconnectFromHost();
+  socket->closeAfterWrites();
 }
 
-void BridgeServer::open(QTcpSocket* socket, const std::optional<std::string>& origin) {
+void BridgeServer::open(WipedSocket* socket, const std::optional<std::string>& origin,
+                        std::string_view firstFrames) {
   auto connection = std::make_shared<Connection>();
   connection->id = nextConnectionId_++;
   connection->socket = socket;
@@ -229,71 +242,72 @@ void BridgeServer::open(QTcpSocket* socket, const std::optional<std::string>& or
         describe(connection->origin).c_str());
 
   std::weak_ptr<Connection> weak = connection;
-  connect(socket, &QTcpSocket::readyRead, this, [this, weak] {
+  connect(socket, &WipedSocket::readyRead, this, [this, weak] {
     if (auto c = weak.lock()) onReadable(c);
   });
-  connect(socket, &QTcpSocket::bytesWritten, this, [this, weak] {
+  connect(socket, &WipedSocket::drained, this, [this, weak] {
     auto c = weak.lock();
-    if (!c || !c->largeWrite || !c->socket || c->socket->bytesToWrite() > 0) return;
+    if (!c || !c->largeWrite) return;
     c->largeWrite = false;
     trimWanted_ = true;
     trimIfIdle();
   });
-  connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClosed(socket); });
+  connect(socket, &WipedSocket::closed, this, [this, socket] { onClosed(socket); });
+  if (!firstFrames.empty()) onBytes(connection, firstFrames);
   onReadable(connection);
 }
 
 void BridgeServer::onReadable(const std::shared_ptr<Connection>& connection) {
   // Read in pieces into a buffer that is wiped afterwards: frames carry PIN blocks.
   std::array<char, 16 * 1024> buffer{};
-  std::vector<ws::Event> events;
-  Connection& c = *connection;
-  while (c.socket && c.socket->bytesAvailable() > 0) {
-    const qint64 got = c.socket->read(buffer.data(), static_cast<qint64>(buffer.size()));
-    if (got <= 0) break;
-    // After a broken rule or the client's close frame, whatever else comes is dropped.
-    if (c.parser.failure() != 0 || c.parser.closed()) continue;
-    const std::uint16_t failure =
-        c.parser.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), &events);
-    for (ws::Event& event : events) {
-      // Once closing, only the client's close frame matters.
-      if (!c.open && event.kind != ws::Event::Kind::kClose) continue;
-      switch (event.kind) {
-        case ws::Event::Kind::kText:
-          onMessage(connection, std::move(event.payload));
-          break;
-        case ws::Event::Kind::kPing: {
-          const std::string pong = ws::controlFrame(ws::opcode::kPong, event.payload.view());
-          if (roomToWrite(c, pong.size()))
-            c.socket->write(pong.data(), static_cast<qint64>(pong.size()));
-          break;
-        }
-        case ws::Event::Kind::kPong:
-          break;
-        case ws::Event::Kind::kClose:
-          // The client closes (or answers ours): echo its code, then end the connection.
-          c.open = false;
-          queue_.drop(c.id);
-          if (!c.closeSent) {
-            c.closeCode = event.closeCode;
-            const std::string close = event.closeCode == ws::close_code::kNoStatus
-                                          ? ws::controlFrame(ws::opcode::kClose, {})
-                                          : ws::closeFrame(event.closeCode, {});
-            c.socket->write(close.data(), static_cast<qint64>(close.size()));
-            c.closeSent = true;
-          }
-          c.socket->disconnectFromHost();
-          break;
-      }
-    }
-    events.clear();
-    if (failure != 0 && c.open) {
-      qInfo("ruzazuv-bridge: connection %llu broke the WebSocket rules (%s); closing", number(c.id),
-            std::string(c.parser.failureReason()).c_str());
-      closeWith(c, failure, c.parser.failureReason());
-    }
+  while (connection->socket) {
+    const std::size_t got = connection->socket->read(buffer.data(), buffer.size());
+    if (got == 0) break;
+    onBytes(connection, std::string_view(buffer.data(), got));
   }
   secureZero(buffer.data(), buffer.size());
+}
+
+void BridgeServer::onBytes(const std::shared_ptr<Connection>& connection, std::string_view bytes) {
+  Connection& c = *connection;
+  // After a broken rule or the client's close frame, whatever else comes is dropped.
+  if (!c.socket || c.parser.failure() != 0 || c.parser.closed()) return;
+  std::vector<ws::Event> events;
+  const std::uint16_t failure = c.parser.feed(bytes, &events);
+  for (ws::Event& event : events) {
+    // Once closing, only the client's close frame matters.
+    if (!c.open && event.kind != ws::Event::Kind::kClose) continue;
+    switch (event.kind) {
+      case ws::Event::Kind::kText:
+        onMessage(connection, std::move(event.payload));
+        break;
+      case ws::Event::Kind::kPing: {
+        const std::string pong = ws::controlFrame(ws::opcode::kPong, event.payload.view());
+        if (roomToWrite(c, pong.size())) c.socket->write(pong);
+        break;
+      }
+      case ws::Event::Kind::kPong:
+        break;
+      case ws::Event::Kind::kClose:
+        // The client closes (or answers ours): echo its code, then end the connection.
+        c.open = false;
+        queue_.drop(c.id);
+        if (!c.closeSent) {
+          c.closeCode = event.closeCode;
+          c.socket->write(event.closeCode == ws::close_code::kNoStatus
+                              ? ws::controlFrame(ws::opcode::kClose, {})
+                              : ws::closeFrame(event.closeCode, {}));
+          c.closeSent = true;
+        }
+        c.socket->closeAfterWrites();
+        break;
+    }
+  }
+  if (failure != 0 && c.open) {
+    qInfo("ruzazuv-bridge: connection %llu broke the WebSocket rules (%s); closing", number(c.id),
+          std::string(c.parser.failureReason()).c_str());
+    closeWith(c, failure, c.parser.failureReason());
+  }
 }
 
 void BridgeServer::onMessage(const std::shared_ptr<Connection>& connection, SecretString text) {
@@ -308,17 +322,15 @@ void BridgeServer::onMessage(const std::shared_ptr<Connection>& connection, Secr
 
 void BridgeServer::sendText(Connection& c, std::string_view text) {
   if (!roomToWrite(c, text.size())) return;
-  const std::string header = ws::frameHeader(ws::opcode::kText, text.size());
-  c.socket->write(header.data(), static_cast<qint64>(header.size()));
-  c.socket->write(text.data(), static_cast<qint64>(text.size()));
-  if (text.size() >= kLargeAnswerBytes) c.largeWrite = true;
+  c.socket->write(ws::frameHeader(ws::opcode::kText, text.size()));
+  c.socket->write(text);
+  if (c.socket && c.socket->bytesToWrite() >= kLargeAnswerBytes) c.largeWrite = true;
 }
 
 bool BridgeServer::roomToWrite(Connection& c, std::size_t bytes) {
   if (!c.open || !c.socket) return false;
   // A client that never reads its answers (or pongs) would make them pile up without bound.
-  if (static_cast<std::size_t>(c.socket->bytesToWrite()) + bytes <= kMaxUnsentBytesPerConnection)
-    return true;
+  if (c.socket->bytesToWrite() + bytes <= kMaxUnsentBytesPerConnection) return true;
   qInfo("ruzazuv-bridge: connection %llu does not read its answers; closing", number(c.id));
   closeWith(c, ws::close_code::kPolicyViolation, "answers are not being read");
   return false;
@@ -330,15 +342,16 @@ void BridgeServer::closeWith(Connection& c, std::uint16_t code, std::string_view
   if (c.closeSent || !c.socket) return;
   c.closeSent = true;
   c.closeCode = code;
-  const std::string frame = ws::closeFrame(code, reason);
-  c.socket->write(frame.data(), static_cast<qint64>(frame.size()));
-  QPointer<QTcpSocket> socket = c.socket;
+  c.socket->write(ws::closeFrame(code, reason));
+  QPointer<WipedSocket> socket = c.socket;
   QTimer::singleShot(kCloseTimeoutMs, this, [socket] {
     if (socket) socket->abort();
   });
 }
 
-void BridgeServer::onClosed(QTcpSocket* socket) {
+void BridgeServer::onClosed(WipedSocket* socket) {
+  socket->deleteLater();
+  handshakes_.erase(socket);
   auto it = connections_.find(socket);
   if (it == connections_.end()) return;
   std::shared_ptr<Connection> connection = it->second;
@@ -350,7 +363,6 @@ void BridgeServer::onClosed(QTcpSocket* socket) {
         static_cast<int>(connection->closeCode));
   // Its controls live on while its running request does (the running job holds them).
   if (running_ == connection && dialogs_ != nullptr) dialogs_->pageGone();
-  socket->deleteLater();
 }
 
 void BridgeServer::drainQueue() {

@@ -1,6 +1,6 @@
 // The bridge's WebSocket service: a loopback listener whose connections first pass the
 // handshake rules (Host, Origin; refusals are real HTTP answers), then speak WebSocket through
-// the bridge's own framing (websocket_frames.h) on the TCP socket, each holding its page's
+// the bridge's own framing (websocket_frames.h) on a WipedSocket, each holding its page's
 // controls. Every request runs on the main thread, one at a time; the connections with work take
 // turns request by request (RoundRobinQueue), and the answers go back to their connection if it
 // is still there.
@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTcpServer>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,11 +21,10 @@
 
 #include "bridge/page_dialogs.h"
 #include "bridge/round_robin_queue.h"
+#include "bridge/wiped_socket.h"
 #include "control/process_state.h"
 #include "host/host_services.h"
 #include "rpc/secret_string.h"
-
-class QTcpSocket;
 
 namespace ruzazuv::bridge {
 
@@ -40,6 +40,15 @@ inline constexpr int kHandshakeTimeoutMs = 10000;
 // How long the bridge waits for the client's answer to its close frame before it drops the
 // connection.
 inline constexpr int kCloseTimeoutMs = 2000;
+
+// A listener that hands over the descriptor of each connection it accepts.
+class DescriptorListener final : public QTcpServer {
+ public:
+  std::function<void(int)> accepted;
+
+ protected:
+  void incomingConnection(qintptr fd) override;
+};
 
 struct BridgeConfig {
   std::u16string siteAddress;
@@ -66,13 +75,17 @@ class BridgeServer final : public QObject {
   struct Connection;
   class MessageJob;
 
-  void onTcpConnection(QTcpServer* listener);
-  void inspectHandshake(QTcpSocket* socket);
-  void refuse(QTcpSocket* socket, int status, const std::string& reason);
-  void open(QTcpSocket* socket, const std::optional<std::string>& origin);
+  struct Handshake;
+
+  void onAccepted(int fd);
+  void inspectHandshake(WipedSocket* socket);
+  void refuse(WipedSocket* socket, int status, const std::string& reason);
+  void open(WipedSocket* socket, const std::optional<std::string>& origin,
+            std::string_view firstFrames);
   void onReadable(const std::shared_ptr<Connection>& connection);
+  void onBytes(const std::shared_ptr<Connection>& connection, std::string_view bytes);
   void onMessage(const std::shared_ptr<Connection>& connection, SecretString text);
-  void onClosed(QTcpSocket* socket);
+  void onClosed(WipedSocket* socket);
   // Sends a close frame and stops serving the connection; the socket closes when the client
   // answers it, or after kCloseTimeoutMs.
   void closeWith(Connection& connection, std::uint16_t code, std::string_view reason);
@@ -87,11 +100,12 @@ class BridgeServer final : public QObject {
   BridgeConfig config_;
   HostServices& host_;
   PageDialogs* dialogs_;
-  QTcpServer listener_;
-  QTcpServer listener6_;  // [::1] beside 127.0.0.1, where the system has it
+  DescriptorListener listener_;
+  DescriptorListener listener6_;  // [::1] beside 127.0.0.1, where the system has it
   std::uint16_t port_ = 0;
   RoundRobinQueue queue_;
-  std::map<QTcpSocket*, std::shared_ptr<Connection>> connections_;
+  std::map<WipedSocket*, std::unique_ptr<Handshake>> handshakes_;  // heads still coming
+  std::map<WipedSocket*, std::shared_ptr<Connection>> connections_;
   std::shared_ptr<Connection> running_;  // the connection whose request runs now
   std::map<std::string, std::unique_ptr<ProcessState>> processes_;  // by normalised origin
   std::uint64_t nextConnectionId_ = 1;
