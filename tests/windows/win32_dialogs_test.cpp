@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -223,6 +224,35 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ConfirmCase>& caseInfo) {
       return std::string(caseInfo.param.what);
     });
+
+// Driven from outside by click_ok_with_xdotool.sh, which clicks the X server's mouse on the
+// spot written into RUZAZUV_MOUSE_HANDSHAKE/ok-button.txt: the real OK button, wherever it was
+// placed, takes a real click. Skipped when run on its own.
+TEST(Win32ConfirmByMouse, TheRealOkButtonTakesAMouseClick) {
+  const char* handshake = std::getenv("RUZAZUV_MOUSE_HANDSHAKE");
+  if (handshake == nullptr) GTEST_SKIP() << "run by click_ok_with_xdotool.sh";
+  const auto host = makeWin32DialogHost(GetModuleHandleW(nullptr));
+  SystemClock clock;
+  ConfirmDialog dialog(clock, u"004/0123456789012345", u"812/5432109876543210", u"1000");
+  bool opened = false;
+  const auto drive = [&] {
+    HWND window = waitForDialog(L"交易內容確認");
+    if (window == nullptr) return;
+    opened = true;
+    RECT ok{};
+    GetWindowRect(GetDlgItem(window, IDOK), &ok);
+    // Written whole under another name, then renamed, so the script never reads half of it.
+    const std::string file = std::string(handshake) + "/ok-button.txt";
+    if (FILE* out = std::fopen((file + ".part").c_str(), "w")) {
+      std::fprintf(out, "%ld %ld\n", (ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2);
+      std::fclose(out);
+      MoveFileExA((file + ".part").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+  };
+  EXPECT_EQ(whileDriven([&] { return dialog.run(host.get()); }, drive), 1);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(dialog.wrongClickCount(), 0);
+}
 
 TEST(Win32Confirm, AMissingTemplateIsReportedWithoutOpening) {
   // A module without the templates (this one's main program has them; kernel32 has none).
