@@ -23,6 +23,7 @@ if [[ ! -f "$handshake/ok-button.txt" ]]; then
   exit 1
 fi
 read -r x y <"$handshake/ok-button.txt"
+y="${y%$'\r'}"
 # Over the dialog first (its caption flashes on moves), then onto the button, then the click.
 xdotool mousemove "$((x + 30))" "$((y + 30))"
 sleep 0.2

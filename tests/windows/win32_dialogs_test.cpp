@@ -243,7 +243,7 @@ TEST(Win32ConfirmByMouse, TheRealOkButtonTakesAMouseClick) {
     GetWindowRect(GetDlgItem(window, IDOK), &ok);
     // Written whole under another name, then renamed, so the script never reads half of it.
     const std::string file = std::string(handshake) + "/ok-button.txt";
-    if (FILE* out = std::fopen((file + ".part").c_str(), "w")) {
+    if (FILE* out = std::fopen((file + ".part").c_str(), "wb")) {
       std::fprintf(out, "%ld %ld\n", (ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2);
       std::fclose(out);
       MoveFileExA((file + ".part").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
