@@ -114,19 +114,34 @@ def writable_regions(pid):
             yield start, end, fields[5] if len(fields) > 5 else "[anonymous]"
 
 
+# A sanitizer build reserves terabytes of shadow memory as writable mappings; no heap, stack or
+# data segment of the program comes near this size.
+LARGEST_REGION = 1 << 32
+CHUNK = 16 << 20
+
+
 def copies(pid):
     """Where each form of the PIN block occurs in the process's writable memory."""
     found = {form: [] for form in FORMS}
+    overlap = max(len(p) for p in FORMS.values()) - 1
     with open(f"/proc/{pid}/mem", "rb", buffering=0) as mem:
         for start, end, name in writable_regions(pid):
-            try:
-                mem.seek(start)
-                data = mem.read(end - start)
-            except OSError:
+            if end - start > LARGEST_REGION:
                 continue
-            for form, pattern in FORMS.items():
-                for m in re.finditer(re.escape(pattern), data):
-                    found[form].append(f"{name}+{m.start():#x}")
+            # Read in chunks that overlap by one pattern less a byte, so nothing is missed at a
+            # chunk's edge and nothing is counted twice.
+            at = start
+            while at < end:
+                try:
+                    mem.seek(at)
+                    data = mem.read(min(CHUNK + overlap, end - at))
+                except OSError:
+                    break
+                for form, pattern in FORMS.items():
+                    for m in re.finditer(re.escape(pattern), data):
+                        if m.start() < CHUNK:
+                            found[form].append(f"{name}+{at - start + m.start():#x}")
+                at += CHUNK
     return found
 
 
