@@ -22,4 +22,4 @@ for t in "$@"; do tests+=("$here/$t"); done
 "$source_dir/web/tools/ensure-deps.sh"
 export RUZAZUV_BIN="$bin" RUZAZUV_SOURCE="$source_dir"
 exec "$source_dir/scripts/with-pcsc-stack" --bin "$bin" "${stack_args[@]}" -- \
-  node --test --test-concurrency=1 --test-reporter=spec "${tests[@]}"
+  node --test --test-concurrency=1 "${tests[@]}"
