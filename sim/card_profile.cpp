@@ -111,7 +111,8 @@ CardProfile parseCardProfile(std::string_view jsonText) {
   json j;
   try {
     j = json::parse(jsonText);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // A syntax error, and also a number too large for any type (out_of_range), is a bad profile.
     throw std::runtime_error(std::string("card profile: not valid JSON: ") + e.what());
   }
   if (!j.is_object()) throw std::runtime_error("card profile: must be a JSON object");

@@ -56,6 +56,8 @@ TEST(CardProfiles, InvalidContentIsRefusedByName) {
     return false;
   };
   EXPECT_TRUE(refused("{", "JSON"));
+  // A number no type can hold is a bad profile too, not some other exception (found by fuzzing).
+  EXPECT_TRUE(refused("{" + atr + R"(, "pinTries": 1E400000})", "JSON"));
   EXPECT_TRUE(refused("{}", "atr"));
   EXPECT_TRUE(refused(R"({"atr": "3B8C8131FE4552555A415A55564649534331ED"})", "atr"));
   EXPECT_TRUE(refused("{" + atr + R"(, "protocols": ["T0"]})", "protocols"));
