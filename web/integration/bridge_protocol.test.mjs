@@ -334,7 +334,7 @@ test('--serve-demo serves the files of its directory only, to loopback hosts, an
   const root = new URL('..', import.meta.url).pathname; // web/
   const demo = await startBridge(['--serve-demo', root]);
   try {
-    await demo.waitForLog(/demo page on /);
+    await demo.waitForLog(/demo page on http:\/\/127\.0\.0\.1:\d+\//);
     const port = Number(/demo page on http:\/\/127\.0\.0\.1:(\d+)\//.exec(demo.log)[1]);
     const get = (path, host = `127.0.0.1:${port}`) => rawExchange(port, `GET ${path} HTTP/1.1\r\nHost: ${host}\r\n\r\n`);
     const page = await get('/ruzazuv.js');

@@ -106,6 +106,19 @@ int main(int argc, char** argv) {
   else
     app = std::make_unique<QCoreApplication>(argc, argv);
   std::signal(SIGPIPE, SIG_IGN);
+  // SIGTERM and SIGINT end the event loop, so that the process leaves through main. Installed
+  // before anything is announced, so that a stop right after the announcement is a clean one.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app.get());
+    QObject::connect(notifier, &QSocketNotifier::activated, app.get(), [] {
+      std::cerr << "ruzazuv-bridge: stopping\n";
+      // exit() rather than quit(): quit() first asks the windows to close, and an open dialog
+      // refuses by design, which would leave the bridge running.
+      QCoreApplication::exit(0);
+    });
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+  }
 
   std::string error;
   std::unique_ptr<HostServices> host = HostServices::create(options.pcsc, options.codePage, &error);
@@ -153,17 +166,5 @@ int main(int argc, char** argv) {
               << std::endl;
   }
 
-  // SIGTERM and SIGINT end the event loop, so that the process leaves through main.
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app.get());
-    QObject::connect(notifier, &QSocketNotifier::activated, app.get(), [] {
-      std::cerr << "ruzazuv-bridge: stopping\n";
-      // exit() rather than quit(): quit() first asks the windows to close, and an open dialog
-      // refuses by design, which would leave the bridge running.
-      QCoreApplication::exit(0);
-    });
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGINT, onSignal);
-  }
   return app->exec();
 }
