@@ -17,10 +17,12 @@
 #include "bridge/dialog_views.h"
 #include "bridge/http_head.h"
 #include "bridge/listen_fds.h"
+#include "bridge/native_host_registration.h"
 #include "bridge/page_dialogs.h"
 #include "bridge/registration.h"
 #include "control/card_control.h"
 #include "host/host_services.h"
+#include "host/origin_allow_list.h"
 #include "host/simulated_reader.h"
 #include "platform/text_codec.h"
 
@@ -45,39 +47,41 @@ int registration(const BridgeOptions& options) {
   std::string error;
   const auto paths = registrationPaths(&error);
   if (!paths) return fail(error, 1);
+  const auto hostPaths = nativeHostPaths(&error);
+  if (!hostPaths) return fail(error, 1);
   std::string log;
   bool ok = false;
   if (options.action == Action::kUnregister) {
+    unregisterNativeHost(*hostPaths, &log);
     ok = unregisterService(*paths, systemdUserManagerReachable(), &log, &error);
   } else {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return fail("cannot find my own executable: " + ec.message(), 1);
+    const auto host = nativeHostCommand(options, self, &error);
+    if (!host) return fail(error);
+    // Checked before the service is written, so that a refusal leaves nothing half-registered.
+    if (auto blocked = nativeHostFilesInTheWay(*hostPaths, *host)) return fail(*blocked, 1);
     const bool systemd = useSystemd(options.serviceKind);
     ServiceCommand command{self, options.serviceArguments(), options.port};
     ok = registerService(*paths, systemd, command, systemd && systemdUserManagerReachable(), &log,
-                         &error);
+                         &error) &&
+         registerNativeHost(*hostPaths, *host, &log, &error);
   }
   std::cout << log;
   return ok ? 0 : fail(error, 1);
 }
 
-// The origins served: those given, else the site address's; plus the demo page's.
+// The origins served (the allow-list files and those given, else the site address's); the
+// demo page's is added later. A bad line in a file is logged and skipped.
 std::optional<std::vector<std::string>> allowedOrigins(const BridgeOptions& options,
                                                        const std::u16string& siteAddress) {
-  std::vector<std::string> origins;
-  for (const std::string& given : options.allowOrigins) {
-    auto origin = normaliseOrigin(given);
-    // "null" is what sandboxed frames and local files send, from any site: never an origin to
-    // trust with a card.
-    if (!origin || *origin == "null") {
-      std::cerr << "ruzazuv-bridge: --allow-origin: not an origin: " << given << "\n";
-      return std::nullopt;
-    }
-    origins.push_back(*origin);
-  }
-  if (origins.empty())
-    if (auto origin = normaliseOrigin(utf16ToUtf8(siteAddress))) origins.push_back(*origin);
+  std::vector<std::string> log;
+  std::string error;
+  auto origins = servedOrigins(options.allowOrigins, utf16ToUtf8(siteAddress),
+                               processConfigEnvironment(), &log, &error);
+  for (const std::string& line : log) std::cerr << "ruzazuv-bridge: " << line << "\n";
+  if (!origins) std::cerr << "ruzazuv-bridge: " << error << "\n";
   return origins;
 }
 
