@@ -1,9 +1,11 @@
 // Helpers of the browser tests: the bridge as a child process serving the demo page, Chromium
-// through playwright-core, the card simulator's control channel, an X display and its
-// screenshots.
+// through playwright-core (optionally with the unpacked extension and a native-messaging host),
+// pages of their own origins on 127.0.0.1 driving ruzazuv.js, the card simulator's control
+// channel, an X display and its screenshots.
 import { spawn, execFile } from 'node:child_process';
 import { once } from 'node:events';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
+import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -118,22 +120,43 @@ export async function startBridge({ ui, port = 47950, env = {} }) {
   };
 }
 
-// Chromium with a fresh profile directory, removed again by close().
-export async function launchBrowser() {
+// Chromium with a fresh profile directory, removed again by close(). With `extension` (a
+// folder) that unpacked extension is loaded, and resolves once its service worker runs;
+// `nativeHosts` (manifests) go into the profile's NativeMessagingHosts folder, where Chromium
+// looks for a host before the user's and the system's folders.
+export async function launchBrowser({ extension, nativeHosts = [] } = {}) {
   const profileDir = mkdtempSync(path.join(os.tmpdir(), 'ruzazuv-chromium-'));
+  if (nativeHosts.length > 0) {
+    const hosts = path.join(profileDir, 'NativeMessagingHosts');
+    mkdirSync(hosts);
+    for (const manifest of nativeHosts) {
+      writeFileSync(path.join(hosts, `${manifest.name}.json`), JSON.stringify(manifest, null, 2));
+    }
+  }
+  const extensionFlags = extension
+    ? [`--disable-extensions-except=${extension}`, `--load-extension=${extension}`]
+    : [];
   const context = await chromium.launchPersistentContext(profileDir, {
     executablePath: process.env.RUZAZUV_CHROMIUM ?? '/usr/bin/chromium',
     headless: true,
-    args: CHROMIUM_FLAGS,
+    args: [...CHROMIUM_FLAGS, ...extensionFlags],
   });
-  const page = context.pages()[0] ?? (await context.newPage());
-  return {
-    page,
-    async close() {
-      await context.close();
-      rmSync(profileDir, { recursive: true, force: true });
-    },
+  const close = async () => {
+    await context.close();
+    rmSync(profileDir, { recursive: true, force: true });
   };
+  let worker;
+  if (extension) {
+    try {
+      worker = context.serviceWorkers()[0] ??
+        (await context.waitForEvent('serviceworker', { timeout: 15000 }));
+    } catch (e) {
+      await close();
+      throw new Error(`the extension in ${extension} did not start its service worker: ${e.message}`);
+    }
+  }
+  const page = context.pages()[0] ?? (await context.newPage());
+  return { page, context, worker, close };
 }
 
 // One command on the card simulator's control channel; resolves with its answer line.
@@ -260,6 +283,148 @@ export async function checkTransfer(assert, page, r) {
 // before the countdown opens) and goes back in 2 s later.
 export function pullAndReinsertDuringTransfer() {
   return cardsim('script on-apdu:00200010#1+1500,remove;then:2000,insert');
+}
+
+// --- The extension, its native host and pages of their own origins ----------------------------
+
+// The extension's id, fixed by the public key in its manifest; the host manifest names it.
+export const EXTENSION_ID = 'moanljbngfilffkbckjlcdhohgonjlgj';
+export const extensionDir = path.join(sourceDir, 'web', 'extension');
+
+const shellQuote = (text) => `'${String(text).replaceAll("'", "'\\''")}'`;
+
+// ruzazuv-nmhost as Chromium starts it for the test profile: its manifest points at a wrapper
+// script (Chromium wants an absolute path) that records the process id of each start (the host
+// keeps it, as the script execs), gives the host an empty configuration folder of its own, so
+// no allow-list file of this machine counts, and appends its log to one file.
+export function nativeHost({ args, env = {} }) {
+  const dir = mkdtempSync(path.join(os.tmpdir(), 'ruzazuv-nmhost-'));
+  const config = path.join(dir, 'config');
+  mkdirSync(config);
+  const script = path.join(dir, 'host.sh');
+  const log = path.join(dir, 'host.log');
+  const pids = path.join(dir, 'pids');
+  const variables = { XDG_CONFIG_HOME: config, XDG_CONFIG_DIRS: config, ...env };
+  writeFileSync(script, [
+    '#!/bin/sh',
+    `echo $$ >> ${shellQuote(pids)}`,
+    ...Object.entries(variables).map(([k, v]) => `export ${k}=${shellQuote(v)}`),
+    `exec ${shellQuote(path.join(binDir, 'ruzazuv-nmhost'))} ${args.map(shellQuote).join(' ')} "$@" 2>>${shellQuote(log)}`,
+    '',
+  ].join('\n'), { mode: 0o755 });
+  return {
+    manifest: {
+      name: 'ruzazuv.nmhost',
+      description: 'RuzaZUV card service (test profile)',
+      path: script,
+      type: 'stdio',
+      allowed_origins: [`chrome-extension://${EXTENSION_ID}/`],
+    },
+    // Process ids of the hosts started so far, oldest first.
+    pids: () => (existsSync(pids) ? readFileSync(pids, 'utf8').split('\n').filter(Boolean).map(Number) : []),
+    log: () => (existsSync(log) ? readFileSync(log, 'utf8') : ''),
+    remove: () => rmSync(dir, { recursive: true, force: true }),
+  };
+}
+
+// A page origin of its own on 127.0.0.1 (a free port): a blank page at / and ruzazuv.js with
+// its member table, nothing else.
+export async function servePage() {
+  const files = new Map([
+    ['/', { type: 'text/html', body: '<!doctype html><meta charset="utf-8"><title>bank page</title><body>bank page</body>' }],
+    ...['ruzazuv.js', 'ruzazuv.members.js'].map((name) => [`/${name}`, {
+      type: 'text/javascript',
+      body: readFileSync(path.join(sourceDir, 'web', name)),
+    }]),
+  ]);
+  const server = http.createServer((request, response) => {
+    const file = files.get(new URL(request.url, 'http://x').pathname);
+    response.writeHead(file ? 200 : 404, { 'content-type': file?.type ?? 'text/plain', 'cache-control': 'no-store' });
+    response.end(file?.body ?? 'not found');
+  });
+  server.listen(0, '127.0.0.1');
+  await once(server, 'listening');
+  const origin = `http://127.0.0.1:${server.address().port}`;
+  return {
+    origin,
+    url: `${origin}/`,
+    close: () => new Promise((resolve) => server.close(resolve)),
+  };
+}
+
+// The control of a page, driven from the test through the page's own ruzazuv.js: open()
+// connects with connect(options); get, put and call resolve to what the page got, or reject
+// with an Error carrying the page's error (`page`: its name, message and code).
+export function pageControl(page) {
+  const run = async (op, args) => {
+    const outcome = await page.evaluate(async ([what, values]) => {
+      try {
+        if (what === 'open') {
+          const ruzazuv = await import('/ruzazuv.js');
+          window.ruzazuvControl = await ruzazuv.connect(values[0]);
+          return { value: null };
+        }
+        const value = await window.ruzazuvControl[what](...values);
+        return { value: value ?? null };
+      } catch (e) {
+        return { error: { name: e?.name, message: e?.message ?? String(e), code: e?.code ?? null } };
+      }
+    }, [op, args]);
+    if (outcome.error) {
+      const e = new Error(`${op} ${args.map((a) => JSON.stringify(a)).join(' ')}: ${outcome.error.name}: ${outcome.error.message}`);
+      e.page = outcome.error;
+      throw e;
+    }
+    return outcome.value;
+  };
+  return {
+    page,
+    open: (options) => run('open', [options]),
+    get: (name) => run('get', [name]),
+    put: (name, value) => run('put', [name, value]),
+    call: (name) => run('call', [name]),
+  };
+}
+
+// A whole session on `reader` through a pageControl: readers, card, accounts, transfer-in
+// accounts, PIN, an inquiry and a transfer during whose countdown the card is pulled out and put
+// back, then both disconnects. Resolves to everything the page was answered, by step.
+export async function fullSession(ctl, { reader, pin = profile.pin }) {
+  const seen = {};
+  const read = async (names) => {
+    const values = {};
+    for (const name of names) values[name] = await ctl.get(name);
+    return values;
+  };
+  const numbered = (prefix) => Array.from({ length: 8 }, (_, i) => `${prefix}${i}`);
+  seen.ConnectReader = await ctl.call('ConnectReader');
+  seen.ListReaders = await ctl.call('ListReaders');
+  seen.readers = await read(['iNoR', 'caReader1', 'caReader2']);
+  await ctl.put('baReaderName', reader);
+  seen.ConnectCard = await ctl.call('ConnectCard');
+  seen.card = await read(['baATR', 'isPullPlugReader']);
+  seen.FiscListAccounts = await ctl.call('FiscListAccounts');
+  seen.accounts = await read(['uiSW12', 'issueNo', ...numbered('account')]);
+  seen.FiscListImportAccounts = await ctl.call('FiscListImportAccounts');
+  seen.importAccounts = await read(['uiSW12', ...numbered('importaccount')]);
+  await ctl.put('baBuf', pin.padEnd(16, 'F'));
+  await ctl.put('bPq', 16);
+  seen.VerifyPIN = await ctl.call('VerifyPIN');
+  seen.pin = await read(['uiSW12']);
+  const fields = { FdId: 'FD000001', FdChkCode: 'CHK00001', DateTime: '20261209090503', curAccntIndex: 2, OptionData1: '' };
+  for (const [name, value] of Object.entries(fields)) await ctl.put(name, value);
+  seen.FiscCardInquiry = await ctl.call('FiscCardInquiry');
+  seen.inquiry = await read(['uiSW12', 'Account', 'ICC', 'TACLen', 'TAC', 'PCode']);
+  for (const [name, value] of Object.entries({ money: '150000', ImprtAccnt: profile.importAccounts[2].slice(-16), AcceptNo: profile.importAccounts[2].slice(0, 3) })) {
+    await ctl.put(name, value);
+  }
+  await pullAndReinsertDuringTransfer();
+  seen.FiscCardTransfer = await ctl.call('FiscCardTransfer');
+  seen.transfer = await read(['uiSW12', 'ICC', 'TACLen', 'TAC', 'PCode']);
+  await ctl.put('iDisConnectType', 0);
+  seen.DisConnectCard = await ctl.call('DisConnectCard');
+  seen.DisConnectReader = await ctl.call('DisConnectReader');
+  return seen;
 }
 
 // --- An X display -----------------------------------------------------------------------------

@@ -1,0 +1,148 @@
+// Pages in Chromium reaching the control through the unpacked extension and ruzazuv-nmhost (its
+// manifest in the test profile), on the real pcscd stack with two simulated cards: a whole
+// session over the extension answered exactly as over the WebSocket bridge, a page of an origin
+// not allowed left without a control, two origins' PIN blocks kept apart, and a host killed in
+// the middle of a call.
+import assert from 'node:assert/strict';
+import { after, before, describe, test } from 'node:test';
+import { startBridge } from '../../web/testing/bridge_process.mjs';
+import {
+  EXTENSION_ID, cardsim, extensionDir, fullSession, launchBrowser, nativeHost, pageControl, profile,
+  pullAndReinsertDuringTransfer, servePage,
+} from './lib.mjs';
+
+const reader0 = process.env.RUZAZUV_READER0;
+const reader1 = process.env.RUZAZUV_READER1;
+
+let bank; // allowed
+let other; // allowed, a second origin
+let stranger; // not allowed
+let host;
+let bridge;
+let browser;
+
+before(async () => {
+  [bank, other, stranger] = await Promise.all([servePage(), servePage(), servePage()]);
+  const allowed = [bank, other].flatMap((p) => ['--allow-origin', p.origin]);
+  host = nativeHost({ args: ['--pcsc', 'system', '--ui', 'scripted:ok,ok,ok', ...allowed] });
+  // The bridge approves the page's address as the host does for its origin.
+  bridge = await startBridge(['--ui', 'scripted:ok,ok,ok', '--site-address', bank.url, ...allowed], { pcsc: 'system' });
+  browser = await launchBrowser({ extension: extensionDir, nativeHosts: [host.manifest] });
+});
+
+after(async () => {
+  await browser?.close();
+  const end = await bridge?.stop();
+  for (const p of [bank, other, stranger]) await p?.close();
+  host?.remove();
+  assert.deepEqual(end, { code: 0, signal: null }, 'the bridge stops cleanly');
+});
+
+// A new tab of `site`, its control connected over `transport`.
+async function openTab(site, transport) {
+  const page = await browser.context.newPage();
+  page.on('pageerror', (e) => console.log(`page error on ${site.origin}: ${e.message}`));
+  await page.goto(site.url);
+  const ctl = pageControl(page);
+  await ctl.open(transport === 'websocket' ? { transport, port: bridge.port } : { transport });
+  return ctl;
+}
+
+describe('the extension', () => {
+  test('loads with the fixed id', () => {
+    assert.equal(new URL(browser.worker.url()).host, EXTENSION_ID);
+  });
+
+  test('a whole session over the extension is answered as over the bridge', async () => {
+    const answers = {};
+    for (const transport of ['extension', 'websocket']) {
+      const ctl = await openTab(bank, transport);
+      answers[transport] = await fullSession(ctl, { reader: reader0 });
+      await ctl.page.close();
+    }
+    const ext = answers.extension;
+    // Both transports could be wrong alike: the session itself must have worked.
+    for (const step of ['ConnectReader', 'ListReaders', 'ConnectCard', 'FiscListAccounts', 'FiscListImportAccounts',
+      'VerifyPIN', 'FiscCardInquiry', 'FiscCardTransfer', 'DisConnectCard', 'DisConnectReader']) {
+      assert.equal(ext[step], 0, `${step}: ${JSON.stringify(ext)}`);
+    }
+    for (const step of ['accounts', 'importAccounts', 'pin', 'inquiry', 'transfer']) assert.equal(ext[step].uiSW12, 0x9000, step);
+    assert.equal(ext.card.isPullPlugReader, 'True', 'the transfer went through a pulled and reinserted card');
+    assert.deepEqual(profile.accounts.map((_, i) => ext.accounts[`account${i}`]), profile.accounts);
+    assert.equal(ext.transfer.PCode, '2521');
+    // The card's answers, its TACs included, repeat for the same transaction.
+    assert.deepEqual(ext, answers.websocket);
+    assert.ok(!host.log().includes(`${profile.pin}FFFF`), 'no PIN block in the host log');
+  });
+
+  test('a page of an origin not allowed gets no control', async () => {
+    const before_ = host.pids().length;
+    const ctl = pageControl(await browser.context.newPage());
+    await ctl.page.goto(stranger.url);
+    await assert.rejects(ctl.open({ transport: 'extension' }), (e) => {
+      assert.match(e.page?.message ?? '', /origin|not allowed|refused/i, e.message);
+      return true;
+    });
+    // Whatever the host was asked, it named the origin it refused in its log.
+    if (host.pids().length > before_) assert.match(host.log(), new RegExp(stranger.origin.replaceAll('.', '\\.')));
+    await ctl.page.close();
+  });
+
+  test('two origins keep separate PIN blocks', async () => {
+    const a = await openTab(bank, 'extension');
+    const b = await openTab(other, 'extension');
+    const seen = {};
+    for (const [ctl, reader] of [[a, reader0], [b, reader1]]) {
+      await ctl.call('ConnectReader');
+      await ctl.put('baReaderName', reader);
+      assert.equal(await ctl.call('ConnectCard'), 0, reader);
+    }
+    await a.put('baBuf', profile.pin.padEnd(16, 'F'));
+    await a.put('bPq', 16);
+    seen.aVerifyPIN = [await a.call('VerifyPIN'), await a.get('uiSW12')];
+    // B's transfer finds no PIN of its own, A's verification does not count for it.
+    const fields = {
+      money: '150000', FdId: 'FD000002', FdChkCode: 'CHK00002', DateTime: '20261209090504', curAccntIndex: 1,
+      ImprtAccnt: '8120000000000003', AcceptNo: '812', OptionData1: '',
+    };
+    for (const ctl of [a, b]) for (const [name, value] of Object.entries(fields)) await ctl.put(name, value);
+    seen.bTransfer = [await b.call('FiscCardTransfer'), await b.get('uiSW12')];
+    // A's own PIN block is still there for A's transfer.
+    await pullAndReinsertDuringTransfer();
+    seen.aTransfer = [await a.call('FiscCardTransfer'), await a.get('uiSW12')];
+    assert.deepEqual(seen, { aVerifyPIN: [0, 0x9000], bTransfer: [-1001, 1018], aTransfer: [0, 0x9000] });
+    for (const ctl of [a, b]) {
+      await ctl.call('DisConnectCard');
+      await ctl.page.close();
+    }
+  });
+
+  test('a host killed in the middle of a call rejects it, and the next call starts a new host', async () => {
+    const ctl = await openTab(bank, 'extension');
+    assert.equal(await ctl.call('ConnectReader'), 0);
+    await ctl.put('baReaderName', reader0);
+    assert.equal(await ctl.call('ConnectCard'), 0);
+    const killed = host.pids().at(-1);
+    // Each answer of the card now takes seconds: the listing is still running when the host goes.
+    await cardsim('delay 3000');
+    try {
+      const listing = ctl.call('FiscListAccounts');
+      await new Promise((r) => setTimeout(r, 1000));
+      process.kill(killed, 'SIGKILL');
+      await assert.rejects(listing, (e) => {
+        assert.match(e.page?.message ?? '', /host|ended|exited|disconnect/i, e.message);
+        return true;
+      });
+    } finally {
+      await cardsim('delay 0');
+    }
+    assert.equal(await ctl.call('ConnectReader'), 0, 'the next call is answered');
+    const pids = host.pids();
+    assert.notEqual(pids.at(-1), killed, `a new host answered (${pids})`);
+    // The new host has a state of its own: no card connection carried over.
+    await ctl.put('baReaderName', reader0);
+    assert.equal(await ctl.call('ConnectCard'), 0, 'the reader was let go with the killed host');
+    await ctl.call('DisConnectCard');
+    await ctl.page.close();
+  });
+});
