@@ -19,6 +19,12 @@ std::u16string wide(std::string_view ascii) {
 
 class AccountRecordsTest : public ::testing::Test {
  protected:
+  // The card whose transfer-in records have every length up to their 24-character field.
+  AccountRecordsTest() {
+    h.card = makeCard("ragged-records.json");
+    h.pcsc.insertCard(kReader, h.card);
+  }
+
   // Connects to the card now in the reader and forgets the connection's commands.
   void begin() {
     h.connect();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -19,7 +20,7 @@ CardProfile builtin(const char* file) {
 
 TEST(CardProfiles, ShippedProfilesLoadWithValidAtrs) {
   for (auto file : {"default.json", "second-card.json", "no-application.json", "t0-only.json",
-                    "status-only.json", "few-records.json"}) {
+                    "status-only.json", "few-records.json", "ragged-records.json"}) {
     SCOPED_TRACE(file);
     const CardProfile p = builtin(file);
     EXPECT_TRUE(parseAtr(p.atr).has_value());
@@ -33,6 +34,21 @@ TEST(CardProfiles, ShippedProfilesLoadWithValidAtrs) {
   EXPECT_EQ(d.importAccounts.size(), 10u);
   EXPECT_EQ(d.tradeLog.size(), 3u);
   EXPECT_EQ(builtin("t0-only.json").protocols, kProtocolT0);
+}
+
+// The card a customer meets in the demo holds whole data: every own account of 16 digits and
+// every transfer-in account as its bank's three digits followed by the account's 16. Ragged
+// records belong to the profiles of the tests that need them.
+TEST(CardProfiles, DefaultCardHoldsWholeAccounts) {
+  const CardProfile d = builtin("default.json");
+  auto digits = [](const std::string& s, std::size_t n) {
+    return s.size() == n && s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  for (const std::string& a : d.accounts) EXPECT_TRUE(digits(a, 16)) << a;
+  for (const std::string& a : d.importAccounts) EXPECT_TRUE(digits(a, 19)) << a;
+  const CardProfile ragged = builtin("ragged-records.json");
+  EXPECT_TRUE(std::any_of(ragged.importAccounts.begin(), ragged.importAccounts.end(),
+                          [&](const std::string& a) { return !digits(a, 19); }));
 }
 
 TEST(CardProfiles, SecondCardHasAnotherIdentity) {
