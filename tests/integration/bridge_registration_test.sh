@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ruzazuv-bridge --register / --unregister in a temporary configuration directory, and the
 # registered service's command line started the way systemd starts it: with the listening
-# socket inherited as descriptor 3 (LISTEN_FDS / LISTEN_PID).
+# socket inherited as descriptor 3 (LISTEN_FDS / LISTEN_PID). Beside the service, the browsers'
+# native-messaging host manifests and the launcher that carries the host's options.
 set -euo pipefail
 source_dir="${RUZAZUV_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 bin="${RUZAZUV_BIN:-$source_dir/build/dev/bin}"
@@ -14,13 +15,38 @@ trap 'rm -rf "$work"' EXIT
 # A private configuration and runtime directory: no user manager is reachable, so nothing is
 # told to a real systemd.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
+unset XDG_DATA_HOME
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 units="$XDG_CONFIG_HOME/systemd/user"
 autostart="$XDG_CONFIG_HOME/autostart"
 profile="$source_dir/sim/profiles/default.json"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-listing() { (cd "$XDG_CONFIG_HOME" && find . \( -type f -o -type l \) | sort | tr '\n' ' '); }
+listing() {
+  (cd "$XDG_CONFIG_HOME" && find . \( -type f -o -type l \) -not -path '*/NativeMessagingHosts/*' |
+    sort | tr '\n' ' ')
+}
+manifest_dirs=("$XDG_CONFIG_HOME/chromium/NativeMessagingHosts"
+  "$XDG_CONFIG_HOME/google-chrome/NativeMessagingHosts"
+  "$XDG_CONFIG_HOME/microsoft-edge/NativeMessagingHosts" "$HOME/.mozilla/native-messaging-hosts")
+launcher="$HOME/.local/share/ruzazuv/ruzazuv-nmhost-launch"
+host="$(dirname "$(readlink -f "$bridge")")/ruzazuv-nmhost"
+# The "path" of each browser's manifest, "-" where there is none.
+manifest_paths() {
+  for dir in "${manifest_dirs[@]}"; do
+    if [[ -f "$dir/ruzazuv.nmhost.json" ]]; then
+      python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["path"], end=" ")' \
+        "$dir/ruzazuv.nmhost.json"
+    else
+      printf -- '- '
+    fi
+  done
+}
+# The launcher's command line, one word a line, as sh reads it.
+launcher_words() {
+  python3 -c 'import shlex, sys; print("\n".join(shlex.split(open(sys.argv[1]).readlines()[-1])))' \
+    "$launcher"
+}
 
 # Registering twice leaves one set; the service runs this very executable.
 for _ in 1 2; do
@@ -32,6 +58,23 @@ expected="./systemd/user/ruzazuv-bridge.service ./systemd/user/ruzazuv-bridge.so
 grep -qx 'ListenStream=127.0.0.1:47961' "$units/ruzazuv-bridge.socket" || fail "socket port"
 grep -q "^ExecStart=\"$(readlink -f "$bridge")\" " "$units/ruzazuv-bridge.service" || fail "ExecStart"
 grep -q 'systemctl' "$work/register.log" && fail "systemctl run without a user manager"
+# Each browser's manifest starts the host through the launcher, which holds the host's options.
+[[ "$(manifest_paths)" == "$launcher $launcher $launcher $launcher " ]] ||
+  fail "manifests with options: $(manifest_paths)"
+[[ -x "$launcher" ]] || fail "launcher not executable"
+expected_words="exec
+$host
+--pcsc
+simulated:$profile
+--site-address
+http://127.0.0.1:8123/
+--ui
+none
+\$@"
+[[ "$(launcher_words)" == "$expected_words" ]] || fail "launcher: $(launcher_words)"
+for dir in "${manifest_dirs[@]}"; do
+  grep -qx "wrote $dir/ruzazuv.nmhost.json" "$work/register.log" || fail "not logged: $dir"
+done
 
 # The service's command line as systemd would run it, with the socket handed over.
 cat > "$work/activate.py" <<'PY'
@@ -115,6 +158,9 @@ grep -q 'not on the loopback address' "$work/refused.err" || fail "non-loopback 
 # Switching to the autostart entry replaces the systemd set.
 "$bridge" --register=autostart --port 47961 > /dev/null
 [[ "$(listing)" == "./autostart/ruzazuv-bridge.desktop " ]] || fail "autostart set: $(listing)"
+# Without host options the manifests name the host itself, and the launcher goes.
+[[ "$(manifest_paths)" == "$host $host $host $host " ]] || fail "manifests: $(manifest_paths)"
+[[ -e "$launcher" ]] && fail "stale launcher kept"
 grep -q "^Exec=\"$(readlink -f "$bridge")\" \"--pcsc\" \"system\" \"--port\" \"47961\"$" \
   "$autostart/ruzazuv-bridge.desktop" || fail "Exec line"
 
@@ -123,15 +169,31 @@ mkdir -p "$units"
 echo "[Unit]" > "$units/someone-else.service"
 "$bridge" --unregister > /dev/null
 [[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "after unregister: $(listing)"
+[[ "$(manifest_paths)" == "- - - - " ]] || fail "manifests after unregister: $(manifest_paths)"
 printf '[Desktop Entry]\nExec=/usr/bin/other\n' > "$autostart/ruzazuv-bridge.desktop"
 if "$bridge" --register=autostart 2> "$work/foreign.err"; then fail "overwrote a foreign entry"; fi
 grep -qx 'Exec=/usr/bin/other' "$autostart/ruzazuv-bridge.desktop" || fail "foreign entry changed"
 "$bridge" --unregister > /dev/null
 [[ -f "$autostart/ruzazuv-bridge.desktop" ]] || fail "unregister removed a foreign entry"
+rm -f "$autostart/ruzazuv-bridge.desktop"
+
+# A foreign manifest of our name refuses the whole registration: nothing at all is written.
+edge="${manifest_dirs[2]}/ruzazuv.nmhost.json"
+mkdir -p "${manifest_dirs[2]}"
+echo '{"name": "ruzazuv.nmhost", "path": "/usr/bin/other"}' > "$edge"
+if "$bridge" --register=autostart 2> "$work/foreign.err"; then fail "overwrote a foreign manifest"; fi
+grep -q "$edge exists and was not installed" "$work/foreign.err" || fail "foreign manifest message"
+[[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "half-registered: $(listing)"
+[[ "$(manifest_paths)" == "- - /usr/bin/other - " ]] || fail "manifests: $(manifest_paths)"
+"$bridge" --unregister > "$work/unregister.log"
+grep -q "$edge exists and was not installed" "$work/unregister.log" || fail "foreign not reported"
+[[ -f "$edge" ]] || fail "unregister removed a foreign manifest"
+rm -f "$edge"
 
 # Bad usage is refused before anything is written.
-rm -f "$autostart/ruzazuv-bridge.desktop"
 if "$bridge" --register --port 0 2>/dev/null; then fail "registered without a port"; fi
+if "$bridge" --register --allow-origin null 2>/dev/null; then fail "registered origin null"; fi
+[[ "$(manifest_paths)" == "- - - - " ]] || fail "bad usage wrote manifests: $(manifest_paths)"
 [[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "bad usage wrote: $(listing)"
 
 if (( failures )); then exit 1; fi

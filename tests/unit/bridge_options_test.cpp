@@ -52,7 +52,7 @@ TEST(BridgeOptions, RefusesBadUsage) {
       {"--register", "--unregister"},
       {"--unregister=x"},
       {"--register", "--port", "0"},
-      {"--register", "--serve-demo", "web"},
+      {"--unregister", "--serve-demo", "web"},
   };
   for (const auto& args : bad) {
     BridgeOptions o;

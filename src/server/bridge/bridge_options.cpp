@@ -12,7 +12,9 @@ const char* const kBridgeUsage =
     "       ruzazuv-bridge --unregister\n"
     "Serves JSON-RPC 2.0 over WebSocket on ws://127.0.0.1:PORT/ (default 47950) to the pages of\n"
     "the allowed origins (default: the origin of the site address). Methods: get, put, call,\n"
-    "describe. --register installs a per-user service that starts the bridge on demand.\n";
+    "describe. --register installs a per-user service that starts the bridge on demand, and\n"
+    "the browsers' native-messaging host manifests (with --serve-demo, the host also serves the\n"
+    "demo page's origin).\n";
 
 namespace {
 
@@ -104,8 +106,10 @@ std::optional<std::string> parseBridgeOptions(const std::vector<std::string>& ar
   if (out->demoPort != 0 && !out->serveDemo) return "--demo-port needs --serve-demo";
   if (out->action == Action::kRegister && out->port == 0)
     return "a registered service needs a fixed --port";
-  if (out->action != Action::kServe && out->serveDemo)
-    return "--serve-demo is for an interactive run, not for a registered service";
+  // With --register, --serve-demo only lets the native-messaging host serve the demo page's
+  // origin; the registered service itself never serves the demo.
+  if (out->action == Action::kUnregister && out->serveDemo)
+    return "--serve-demo is for an interactive run or --register, not for --unregister";
   return std::nullopt;
 }
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 
@@ -17,58 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSocketsWants = "sockets.target.wants";
-
-bool isOurs(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line))
-    if (line == kRegistrationMarker) return true;
-  return false;
-}
-
-// A regular file that exists and is not ours blocks us; a missing one or ours does not.
-bool inTheWay(const fs::path& file) {
-  std::error_code ec;
-  const fs::file_status status = fs::symlink_status(file, ec);
-  if (ec || !fs::exists(status)) return false;
-  return !fs::is_regular_file(status) || !isOurs(file);
-}
-
-bool writeFile(const fs::path& file, const std::string& text, std::string* log,
-               std::string* error) {
-  std::error_code ec;
-  fs::create_directories(file.parent_path(), ec);
-  if (ec) {
-    *error = "cannot create " + file.parent_path().string() + ": " + ec.message();
-    return false;
-  }
-  // Written beside and renamed over, so a reader never sees half a file.
-  const fs::path temp = file.string() + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      *error = "cannot write " + temp.string();
-      fs::remove(temp, ec);
-      return false;
-    }
-  }
-  fs::rename(temp, file, ec);
-  if (ec) {
-    *error = "cannot write " + file.string() + ": " + ec.message();
-    fs::remove(temp, ec);
-    return false;
-  }
-  *log += "wrote " + file.string() + "\n";
-  return true;
-}
-
-void removeIfOurs(const fs::path& file, std::string* log) {
-  std::error_code ec;
-  if (!fs::is_regular_file(fs::symlink_status(file, ec)) || !isOurs(file)) return;
-  if (fs::remove(file, ec)) *log += "removed " + file.string() + "\n";
-}
 
 // The enablement link of our socket unit, only when it points at our unit.
 void removeOurLink(const RegistrationPaths& paths, std::string* log) {
@@ -112,17 +59,19 @@ std::string commandLine(const ServiceCommand& command, std::string (*quote)(cons
 
 }  // namespace
 
+std::optional<fs::path> userConfigHome(std::string* error) {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
+    return fs::path(xdg);
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+    return fs::path(home) / ".config";
+  *error = "neither XDG_CONFIG_HOME nor HOME names a directory";
+  return std::nullopt;
+}
+
 std::optional<RegistrationPaths> registrationPaths(std::string* error) {
-  fs::path config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    config = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    config = fs::path(home) / ".config";
-  } else {
-    *error = "neither XDG_CONFIG_HOME nor HOME names a directory";
-    return std::nullopt;
-  }
-  return RegistrationPaths{config / "systemd" / "user", config / "autostart"};
+  const auto config = userConfigHome(error);
+  if (!config) return std::nullopt;
+  return RegistrationPaths{*config / "systemd" / "user", *config / "autostart"};
 }
 
 std::string systemdQuote(const std::string& argument) {
@@ -250,8 +199,8 @@ bool registerService(const RegistrationPaths& paths, bool systemd, const Service
     }
   }
   if (systemd) {
-    if (!writeFile(socket, socketUnitText(command.port), log, error) ||
-        !writeFile(service, serviceUnitText(command), log, error))
+    if (!writeRegisteredFile(socket, socketUnitText(command.port), log, error) ||
+        !writeRegisteredFile(service, serviceUnitText(command), log, error))
       return false;
     // What `systemctl --user enable` does for the socket's WantedBy=.
     const fs::path wants = paths.systemdUserDir / kSocketsWants;
@@ -278,8 +227,8 @@ bool registerService(const RegistrationPaths& paths, bool systemd, const Service
       systemctl({"restart", kSocketUnit}, log);
     }
   } else {
-    if (!writeFile(entry, autostartEntryText(command), log, error)) return false;
-    const bool hadUnits = isOurs(socket) || isOurs(service);
+    if (!writeRegisteredFile(entry, autostartEntryText(command), log, error)) return false;
+    const bool hadUnits = carriesMarkerLine(socket) || carriesMarkerLine(service);
     if (hadUnits && tellManager) systemctl({"stop", kSocketUnit, kServiceUnit}, log);
     removeOurLink(paths, log);
     removeIfOurs(socket, log);
@@ -293,7 +242,7 @@ bool unregisterService(const RegistrationPaths& paths, bool tellManager, std::st
                        std::string*) {
   const fs::path socket = paths.systemdUserDir / kSocketUnit;
   const fs::path service = paths.systemdUserDir / kServiceUnit;
-  const bool hadUnits = isOurs(socket) || isOurs(service);
+  const bool hadUnits = carriesMarkerLine(socket) || carriesMarkerLine(service);
   if (hadUnits && tellManager) systemctl({"stop", kSocketUnit, kServiceUnit}, log);
   removeOurLink(paths, log);
   removeIfOurs(socket, log);

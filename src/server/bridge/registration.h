@@ -12,11 +12,10 @@
 #include <vector>
 
 #include "bridge/bridge_options.h"
+#include "bridge/registered_files.h"
 
 namespace ruzazuv::bridge {
 
-inline constexpr const char* kRegistrationMarker =
-    "# Installed by ruzazuv-bridge --register; ruzazuv-bridge --unregister removes it.";
 inline constexpr const char* kSocketUnit = "ruzazuv-bridge.socket";
 inline constexpr const char* kServiceUnit = "ruzazuv-bridge.service";
 inline constexpr const char* kAutostartEntry = "ruzazuv-bridge.desktop";
@@ -26,7 +25,8 @@ struct RegistrationPaths {
   std::filesystem::path autostartDir;    // CONFIG/autostart
 };
 
-// CONFIG is $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config.
+// CONFIG: $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config.
+std::optional<std::filesystem::path> userConfigHome(std::string* error);
 std::optional<RegistrationPaths> registrationPaths(std::string* error);
 
 struct ServiceCommand {
