@@ -2,9 +2,10 @@
 // service worker -> ruzazuv-nmhost and back) next to the same over the WebSocket bridge, in one
 // run: two tabs of one page origin, one control over each transport, both on the simulated
 // default card. Timed inside the pages (performance.now), in rounds that take turns, so that
-// both transports see the same machine load. Prints p50 and p99 of each and their ratio.
+// both transports see the same machine load. Prints p50 and p99 of each and their ratio. (A page
+// that is not cross-origin isolated reads performance.now in steps of 0.1 ms.)
 //
-// usage: node bench/extension_rtt.mjs   (build first; env RUZAZUV_BIN = the bin folder,
+// usage: bench/extension_rtt.sh, or node bench/extension_rtt.mjs (env RUZAZUV_BIN = the bin folder,
 //        RUZAZUV_BENCH_GETS = gets per transport, default 2000)
 import { startBridge, DEFAULT_PROFILE } from '../web/testing/bridge_process.mjs';
 import { extensionDir, launchBrowser, nativeHost, pageControl, servePage } from '../tests/browser/lib.mjs';

@@ -87,7 +87,7 @@ function collect(stream, lines, echo) {
 }
 
 // Starts ruzazuv-bridge on the machine's pcscd with the demo page served from web/, the page's
-// origin as the bank's site. Resolves once it serves.
+// origin as the bank's site. Resolves once it serves, with the page address the bridge printed.
 export async function startBridge({ ui, port = 47950, env = {} }) {
   const demoPort = port + 1;
   const site = `http://127.0.0.1:${demoPort}/`;
@@ -101,14 +101,16 @@ export async function startBridge({ ui, port = 47950, env = {} }) {
   collect(child.stderr, log, process.env.RUZAZUV_BROWSER_VERBOSE === '1');
   collect(child.stdout, log, false);
   const exited = once(child, 'exit');
-  await Promise.race([
-    log.wait(/^Open (http:\/\/127\.0\.0\.1:\d+\/demo\/)/, 'address of the demo page', { timeoutMs: 20000 }),
+  const [, url] = await Promise.race([
+    log.wait(/^Open (http:\/\/127\.0\.0\.1:\d+\/demo\/\S*)$/, 'address of the demo page', { timeoutMs: 20000 }),
     exited.then(([code]) => {
       throw new Error(`ruzazuv-bridge exited with ${code}:\n${log.all}`);
     }),
   ]);
+  // The one address printed is the one to open: the page, told the bridge's port.
+  if (url !== `${site}demo/?port=${port}`) throw new Error(`the bridge printed ${url}:\n${log.all}`);
   return {
-    url: `${site}demo/?port=${port}`,
+    url,
     log,
     async stop() {
       if (child.exitCode === null) child.kill('SIGTERM');
@@ -180,6 +182,14 @@ export function cardsim(command, port = Number(process.env.RUZAZUV_CARDSIM_CONTR
   });
 }
 
+// Puts the card of another profile into reader 0 in place of the one there, and resolves once
+// pcscd sees it.
+export async function swapCard(profileFile) {
+  await cardsim(`swap ${profileFile}`);
+  await run(path.join(binDir, 'ruzazuv-pcsc-wait'), ['--timeout', '10000', '--state', 'present',
+    '--reader', process.env.RUZAZUV_READER0]);
+}
+
 // --- The demo page ----------------------------------------------------------------------------
 
 // Clicks a step's button and waits until its result is in; returns { state, ret, sw, text }.
@@ -241,7 +251,7 @@ export async function prepareSession(t, assert, page) {
   const wrong = await runStep(page, 'verify-pin', 'pin');
   assert.equal(wrong.ret, 0, wrong.text);
   assert.equal(wrong.sw & 0xfff0, 0x63c0, `a wrong PIN: ${wrong.text}`);
-  assert.match(wrong.text, /wrong PIN, \d tries left/);
+  assert.match(wrong.text, /^The PIN is wrong: \d tries? left\. Type it again in step 3\. \(card status 63 C\d\)$/);
   await page.fill('#pin', profile.pin);
   const pin = await runStep(page, 'verify-pin', 'pin');
   assert.equal(pin.sw, 0x9000, pin.text);
@@ -262,17 +272,28 @@ export async function inquiry(assert, page) {
   assert.equal(await fact('PCode'), '2500');
 }
 
-// Fills the transfer form: 1,500.00 to the third transfer-in account (16 characters), chosen
-// from the list as a customer would.
+// Fills the transfer form: 1,500.00 to the third transfer-in account, chosen from the list as
+// a customer would.
 export async function fillTransfer(page) {
   await page.locator('#import-accounts li', { hasText: profile.importAccounts[2] }).click();
   await page.fill('#amount', '1,500.00');
 }
 
+// The answers of the page's requests whose status is an error, and the requests that failed,
+// from now on.
+export function badResponses(page) {
+  const bad = [];
+  page.on('response', (r) => {
+    if (r.status() >= 400) bad.push(`${r.status()} ${r.url()}`);
+  });
+  page.on('requestfailed', (r) => bad.push(`failed ${r.url()}: ${r.failure()?.errorText}`));
+  return bad;
+}
+
 export async function checkTransfer(assert, page, r) {
   assert.equal(r.ret, 0, r.text);
   assert.equal(r.sw, 0x9000, r.text);
-  assert.match(r.text, /transfer authorised/);
+  assert.match(r.text, /Transfer authorised/);
   const fact = (name) => page.locator(`#transfer-facts dd[data-name="${name}"]`).innerText();
   assert.equal(await fact('TACLen'), '8');
   assert.match(await fact('TAC'), /^[0-9A-F]{16}$/);
@@ -354,7 +375,7 @@ export async function servePage() {
 
 // The control of a page, driven from the test through the page's own ruzazuv.js: open()
 // connects with connect(options); get, put and call resolve to what the page got, or reject
-// with an Error carrying the page's error (`page`: its name, message and code).
+// with an Error carrying the page's error (`page`: its name, message, code and reason).
 export function pageControl(page) {
   const run = async (op, args) => {
     const outcome = await page.evaluate(async ([what, values]) => {
@@ -367,7 +388,7 @@ export function pageControl(page) {
         const value = await window.ruzazuvControl[what](...values);
         return { value: value ?? null };
       } catch (e) {
-        return { error: { name: e?.name, message: e?.message ?? String(e), code: e?.code ?? null } };
+        return { error: { name: e?.name, message: e?.message ?? String(e), code: e?.code ?? null, reason: e?.reason ?? null } };
       }
     }, [op, args]);
     if (outcome.error) {
