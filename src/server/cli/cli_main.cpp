@@ -6,9 +6,11 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/doctor_command.h"
 #include "cli/line_reader.h"
 #include "control/card_control.h"
 #include "host/simulated_reader.h"
@@ -21,6 +23,9 @@
 using namespace ruzazuv;
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "doctor")
+    return doctor::runDoctor(std::vector<std::string>(argv + 2, argv + argc));
+
   CliOptions options;
   if (auto error = parseCliOptions(std::vector<std::string>(argv + 1, argv + argc), &options)) {
     std::cerr << "ruzazuv-cli: " << *error << "\n" << kCliUsage;

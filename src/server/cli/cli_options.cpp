@@ -5,6 +5,7 @@ namespace ruzazuv {
 const char* const kCliUsage =
     "usage: ruzazuv-cli [--pcsc system|simulated:PROFILE.json] [--site-address TEXT]\n"
     "                   [--page-address URL] [--ui scripted:ACTIONS] [--code-page NAME]\n"
+    "       ruzazuv-cli doctor [--json] [--port N]   (see ruzazuv-cli doctor --help)\n"
     "Reads JSON-RPC 2.0 requests, one per line, from standard input and writes one answer\n"
     "line per request that has an id. Methods: get, put, call, describe.\n";
 
