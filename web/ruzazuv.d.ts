@@ -5,6 +5,8 @@ export declare const progid: "RuzaZUV.Vorn.1";
 export declare const version: "1.0";
 export declare const DEFAULT_PORT: 47950;
 export declare const MAX_MESSAGE_BYTES: 65536;
+export declare const PROBE_TIMEOUT_MS: 300;
+export declare const HELLO_TIMEOUT_MS: 5000;
 
 export interface MemberInfo {
   readonly dispid: number;
@@ -125,7 +127,11 @@ export declare class RpcError extends Error {
   /** Set on the error a batch rejects with: each entry a value or an Error. */
   results?: Array<string | number | null | Error>;
 }
-/** The connection closed (closeCode 1009: a message over 64 KiB) or could not be opened. */
+/**
+ * The connection closed (closeCode 1009: a message over 64 KiB) or could not be opened. Over the
+ * extension: closeCode 1006 with reason 'host-ended' when the card host ended (the next request
+ * starts a new one), 1008 with reason 'refused' when this page's origin is not served.
+ */
 export declare class ConnectionError extends Error {
   readonly closeCode: number;
   readonly reason: string;
@@ -135,6 +141,8 @@ export declare class ConnectionError extends Error {
 export interface ControlBase {
   /** Which of the page's controls this is (K in "control": K). */
   readonly index: number;
+  /** What carries the requests: the browser extension or the WebSocket bridge. */
+  readonly transport: Transport;
   get<K extends PropertyName>(name: K): Promise<PropertyTypes[K]>;
   get(name: string | number): Promise<string | number>;
   put<K extends PropertyName>(name: K, value: PutValue<K>): Promise<void>;
@@ -149,7 +157,7 @@ export interface ControlBase {
   /** The K-th control of the page, on the same connection. */
   control(index: number): Control;
   close(): void;
-  /** Resolves once the connection has closed. */
+  /** Resolves once the connection has closed (over the extension: only by close(); a host that ends does not close it). */
   readonly closed: Promise<{ code: number; reason: string }>;
 }
 
@@ -358,12 +366,26 @@ export interface WebSocketLike {
   close(code?: number): void;
   addEventListener(type: string, listener: (event: any) => void): void;
 }
+export type Transport = 'extension' | 'websocket';
+export interface WindowLike {
+  readonly location: { readonly origin: string };
+  postMessage(message: unknown, targetOrigin: string): void;
+  addEventListener(type: 'message', listener: (event: { data: unknown; origin: string }) => void): void;
+  removeEventListener(type: 'message', listener: (event: { data: unknown; origin: string }) => void): void;
+}
 export interface ConnectOptions {
+  /** Force one transport (no fallback); default: the extension when it answers, else the bridge. */
+  transport?: Transport;
+  /** The page window the extension is reached through (default: the global window). */
+  window?: WindowLike;
+  /** How long to wait for the extension (ms, default 300), then for its card host (default 5000). */
+  probeTimeout?: number;
+  helloTimeout?: number;
   /** The bridge's port (default 47950). */
   port?: number;
   host?: '127.0.0.1' | 'localhost' | '::1';
   /** The WebSocket constructor, where there is no global one (node: the "ws" package). */
   WebSocket?: new (url: string) => WebSocketLike;
 }
-/** Opens a connection to the bridge and resolves to the page's control 0. */
+/** Opens a connection (through the extension, else the bridge) and resolves to the page's control 0. */
 export declare function connect(options?: ConnectOptions): Promise<Control>;

@@ -20,6 +20,13 @@
 //
 // In node (which has no WebSocket client before version 22) pass a constructor:
 //   import WebSocket from 'ws';  connect({ port, WebSocket });
+//
+// Two transports carry the same JSON-RPC messages: the browser extension, which hands them to
+// the card host the browser starts (no loopback port, the origin vouched for by the browser),
+// and the WebSocket bridge. connect() tries the extension first and falls back to the bridge
+// when the extension does not answer or cannot start its host; connect({ transport }) forces
+// one. Over the extension a host that ends fails what is outstanding with a ConnectionError,
+// but the connection stays usable: the next request starts a new host (with fresh state).
 
 import { members, progid, version } from './ruzazuv.members.js';
 
@@ -67,29 +74,15 @@ function deferred() {
   return { promise, resolve, reject };
 }
 
-// One WebSocket to the bridge, shared by the page's controls.
+// The JSON-RPC side of a connection, shared by the page's controls: request ids, answers
+// matched to them, failures. Its subclasses carry the message texts.
 class Connection {
-  #socket;
   #nextId = 1;
   #pending = new Map(); // id -> deferred
   #sends = []; // ids of each message sent and not fully answered, oldest first
   #controls = new Map();
   #closedError = null;
   #closed = deferred();
-
-  constructor(socket) {
-    this.#socket = socket;
-    socket.addEventListener('message', (event) => this.#onMessage(event.data));
-    // Failures are reported by the close that follows; a listener keeps node's sockets from
-    // treating them as uncaught.
-    socket.addEventListener('error', () => {});
-    socket.addEventListener('close', (event) => {
-      const code = event?.code ?? 1006;
-      const reason = event?.reason ?? '';
-      this.#fail(new ConnectionError(`connection to the bridge closed (${code})`, code, reason));
-      this.#closed.resolve({ code, reason });
-    });
-  }
 
   get closed() {
     return this.#closed.promise;
@@ -103,10 +96,6 @@ class Connection {
       this.#controls.set(index, control);
     }
     return control;
-  }
-
-  close() {
-    this.#socket.close(1000);
   }
 
   // Sends one request (single) or several as a batch; resolves to the result(s) in order.
@@ -126,17 +115,16 @@ class Connection {
       for (const id of ids) this.#pending.delete(id);
       return Promise.reject(new RangeError(`message of ${bytes} bytes; the bridge takes at most ${MAX_MESSAGE_BYTES}`));
     }
-    this.#sends.push(new Set(ids));
-    try {
-      this.#socket.send(text);
-    } catch (e) {
-      this.#fail(new ConnectionError(`cannot send to the bridge: ${e?.message ?? e}`));
-    }
+    const send = new Set(ids);
+    this.#sends.push(send);
+    this.transmit(text, send);
     const promises = waits.map((w) => w.promise);
     return single ? promises[0] : Promise.allSettled(promises);
   }
 
-  #onMessage(data) {
+  // An answer text, to the oldest message still waiting when it has no id: answers come in
+  // the order of the messages.
+  receive(data) {
     let answer;
     try {
       answer = JSON.parse(typeof data === 'string' ? data : String(data));
@@ -150,14 +138,25 @@ class Connection {
     if (item === null || typeof item !== 'object') return;
     const id = item.id;
     if (id === null || id === undefined) {
-      // An error the bridge could not tie to a request (the whole message was refused): it
-      // belongs to the oldest message still waiting, as answers come in order.
-      const oldest = this.#sends.shift();
-      if (!oldest) return;
-      for (const waiting of oldest) this.#finish(waiting, item);
+      // An error the bridge could not tie to a request (the whole message was refused).
+      const whole = this.#sends[0];
+      if (!whole) return;
+      for (const waiting of [...whole]) this.#finish(waiting, item);
       return;
     }
     this.#finish(id, item);
+  }
+
+  // Rejects the requests of one message that are still waiting.
+  failSend(send, error) {
+    for (const id of [...send]) {
+      const wait = this.#pending.get(id);
+      this.#pending.delete(id);
+      wait?.reject(error);
+    }
+    send.clear();
+    const at = this.#sends.indexOf(send);
+    if (at >= 0) this.#sends.splice(at, 1);
   }
 
   #finish(id, item) {
@@ -173,11 +172,153 @@ class Connection {
     else wait.resolve(item.result);
   }
 
-  #fail(error) {
+  // Rejects everything outstanding and every later request with `error`; `closed` resolves
+  // with `close`.
+  fail(error, close = null) {
     if (!this.#closedError) this.#closedError = error;
     for (const wait of this.#pending.values()) wait.reject(error);
     this.#pending.clear();
     this.#sends = [];
+    if (close) this.#closed.resolve(close);
+  }
+}
+
+// One WebSocket to the bridge.
+class WebSocketConnection extends Connection {
+  #socket;
+
+  constructor(socket) {
+    super();
+    this.#socket = socket;
+    socket.addEventListener('message', (event) => this.receive(event.data));
+    // Failures are reported by the close that follows; a listener keeps node's sockets from
+    // treating them as uncaught.
+    socket.addEventListener('error', () => {});
+    socket.addEventListener('close', (event) => {
+      const code = event?.code ?? 1006;
+      const reason = event?.reason ?? '';
+      this.fail(new ConnectionError(`connection to the bridge closed (${code})`, code, reason), { code, reason });
+    });
+  }
+
+  get transport() {
+    return 'websocket';
+  }
+
+  transmit(text) {
+    try {
+      this.#socket.send(text);
+    } catch (e) {
+      this.fail(new ConnectionError(`cannot send to the bridge: ${e?.message ?? e}`));
+    }
+  }
+
+  close() {
+    this.#socket.close(1000);
+  }
+}
+
+const PAGE_CHANNEL = 'ruzazuv-page';
+const EXTENSION_CHANNEL = 'ruzazuv-extension';
+// How long connect() waits for the extension's content script, then for its host's hello.
+export const PROBE_TIMEOUT_MS = 300;
+export const HELLO_TIMEOUT_MS = 5000;
+// Message ids on the page's channel, shared by every connection of this module and started at
+// random, so that two copies of the client on one page do not take each other's answers.
+let nextPageId = Math.floor(Math.random() * 2 ** 32) * 2 ** 16 + 1;
+
+// The error a request gets when the extension answers `error` instead.
+function extensionError(reply) {
+  const message = typeof reply.message === 'string' ? reply.message : String(reply.error);
+  switch (reply.error) {
+    case 'host-ended':
+      return new ConnectionError(message, 1006, 'host-ended');
+    case 'refused':
+      return new ConnectionError(`this page's origin is not served: ${message}`, 1008, 'refused');
+    case 'too-large':
+      return new RangeError(message);
+    case 'bad-message':
+      return new RpcError({ code: -32600, message });
+    default:
+      return new ConnectionError(`the extension failed: ${message}`);
+  }
+}
+
+// The page's channel to the browser extension, through window.postMessage on the page's own
+// origin. Each message gets exactly one reply with its id.
+class ExtensionConnection extends Connection {
+  #window;
+  #origin;
+  #replies = new Map(); // page id -> reply handler
+  #listener = (event) => this.#onWindowMessage(event);
+  #ended = false;
+
+  constructor(win) {
+    super();
+    this.#window = win;
+    this.#origin = win.location.origin;
+    win.addEventListener('message', this.#listener);
+  }
+
+  get transport() {
+    return 'extension';
+  }
+
+  #onWindowMessage(event) {
+    const data = event?.data;
+    if (event?.origin !== this.#origin || data === null || typeof data !== 'object' || data.channel !== EXTENSION_CHANNEL) return;
+    const handler = this.#replies.get(data.id);
+    if (!handler) return;
+    this.#replies.delete(data.id);
+    handler(data);
+  }
+
+  #post(kind, fields, handler) {
+    const id = nextPageId++;
+    this.#replies.set(id, handler);
+    try {
+      this.#window.postMessage({ channel: PAGE_CHANNEL, kind, id, ...fields }, this.#origin);
+    } catch (e) {
+      this.#replies.delete(id);
+      handler({ kind: 'error', error: 'host-ended', message: `cannot post to the extension: ${e?.message ?? e}` });
+    }
+    return id;
+  }
+
+  // Resolves with the reply to a probe or hello, or null when none came in `timeout` ms.
+  ask(kind, timeout) {
+    return new Promise((resolve) => {
+      let timer;
+      const id = this.#post(kind, {}, (reply) => {
+        clearTimeout(timer);
+        resolve(reply);
+      });
+      timer = setTimeout(() => {
+        this.#replies.delete(id);
+        resolve(null);
+      }, timeout);
+    });
+  }
+
+  transmit(text, send) {
+    this.#post('request', { request: text }, (reply) => {
+      if (reply.kind === 'answer' && typeof reply.answer === 'string') this.receive(reply.answer);
+      else if (reply.kind === 'error') this.failSend(send, extensionError(reply));
+      if (send.size > 0) this.failSend(send, new ConnectionError('the card host gave no answer to this request'));
+    });
+  }
+
+  // Stops listening; the host the extension started for this page ends when the page goes away.
+  dispose() {
+    this.#window.removeEventListener('message', this.#listener);
+    this.#replies.clear();
+  }
+
+  close() {
+    if (this.#ended) return;
+    this.#ended = true;
+    this.dispose();
+    this.fail(new ConnectionError('connection to the card host closed (1000)', 1000), { code: 1000, reason: '' });
   }
 }
 
@@ -214,6 +355,11 @@ export class Control {
 
   get index() {
     return this.#index;
+  }
+
+  // 'extension' or 'websocket': what carries this control's requests.
+  get transport() {
+    return this.#connection.transport;
   }
 
   #params(name) {
@@ -299,14 +445,66 @@ for (const member of members) {
   }
 }
 
+const TRANSPORTS = new Set(['extension', 'websocket']);
+
+// Opens a connection to the card host and resolves to the page's control 0: through the
+// extension when it answers (unless transport is 'websocket'), else through the bridge.
+export function connect(options = {}) {
+  options ??= {};
+  const { transport, window: win = globalThis.window } = options;
+  if (transport !== undefined && !TRANSPORTS.has(transport)) {
+    return Promise.reject(new TypeError("transport is 'extension' or 'websocket'"));
+  }
+  if (transport === 'extension') return connectExtension(win, options, true);
+  if (transport === 'websocket' || !canPost(win)) return connectWebSocket(options);
+  const checked = checkWebSocketOptions(options);
+  if (checked) return checked;
+  return connectExtension(win, options, false).then((control) => control ?? connectWebSocket(options));
+}
+
+function canPost(win) {
+  return typeof win?.postMessage === 'function' && typeof win?.addEventListener === 'function' && typeof win?.location?.origin === 'string';
+}
+
+// Resolves to control 0 over the extension; when it is absent or cannot start its host, to null
+// (or, forced, rejects with a ConnectionError). A refused origin always rejects.
+async function connectExtension(win, { probeTimeout = PROBE_TIMEOUT_MS, helloTimeout = HELLO_TIMEOUT_MS }, forced) {
+  if (!canPost(win)) throw new ConnectionError('no page window here to reach the extension through');
+  const connection = new ExtensionConnection(win);
+  const unavailable = (why) => {
+    connection.dispose();
+    if (forced) throw new ConnectionError(why);
+    return null;
+  };
+  const probe = await connection.ask('probe', probeTimeout);
+  if (probe?.kind !== 'probe') return unavailable('the extension does not answer on this page');
+  const hello = await connection.ask('hello', helloTimeout);
+  if (hello === null) return unavailable('the extension\'s card host did not answer');
+  if (hello.kind === 'hello') return connection.control(0);
+  if (hello.kind === 'error' && hello.error === 'refused') {
+    connection.dispose();
+    throw extensionError(hello);
+  }
+  return unavailable(`the extension cannot start its card host: ${hello.message ?? hello.error}`);
+}
+
+// A rejection for options the bridge cannot be reached with, or null.
+function checkWebSocketOptions({ port = DEFAULT_PORT, host = '127.0.0.1' }) {
+  if (!LOOPBACK_HOSTS.has(String(host).toLowerCase())) {
+    return Promise.reject(new TypeError('the bridge runs on this computer: host is 127.0.0.1, localhost or ::1'));
+  }
+  if (!Number.isInteger(port) || port < 1 || port > 65535) return Promise.reject(new RangeError('port is 1 to 65535'));
+  return null;
+}
+
 // Opens a connection to the bridge on this computer and resolves to the page's control 0.
-export function connect({ port = DEFAULT_PORT, host = '127.0.0.1', WebSocket: Socket = globalThis.WebSocket } = {}) {
+function connectWebSocket({ port = DEFAULT_PORT, host = '127.0.0.1', WebSocket: Socket = globalThis.WebSocket } = {}) {
   if (typeof Socket !== 'function') {
     return Promise.reject(new TypeError('no WebSocket here: pass { WebSocket } (in node, from the "ws" package)'));
   }
+  const checked = checkWebSocketOptions({ port, host });
+  if (checked) return checked;
   const address = LOOPBACK_HOSTS.get(String(host).toLowerCase());
-  if (!address) return Promise.reject(new TypeError('the bridge runs on this computer: host is 127.0.0.1, localhost or ::1'));
-  if (!Number.isInteger(port) || port < 1 || port > 65535) return Promise.reject(new RangeError('port is 1 to 65535'));
   return new Promise((resolve, reject) => {
     let socket;
     try {
@@ -316,7 +514,7 @@ export function connect({ port = DEFAULT_PORT, host = '127.0.0.1', WebSocket: So
       return;
     }
     let opened = false;
-    const connection = new Connection(socket);
+    const connection = new WebSocketConnection(socket);
     socket.addEventListener('open', () => {
       opened = true;
       resolve(connection.control(0));

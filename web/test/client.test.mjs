@@ -1,9 +1,10 @@
-import { test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import WebSocket from 'ws';
 
 import { connect, members, RpcError, ConnectionError, MAX_MESSAGE_BYTES, Control } from '../ruzazuv.js';
 import { startFakeBridge, answering } from '../testing/fake_bridge.mjs';
+import { fakeWindow, fakeBrowser, hostAnswering } from '../testing/fake_extension.mjs';
 
 const open = (bridge) => connect({ port: bridge.port, WebSocket });
 
@@ -201,4 +202,106 @@ test('connect reaches [::1] and localhost by their bracketed and plain names', a
   connect({ port: 1234, host: '::1', WebSocket: Recorder });
   connect({ port: 1234, host: 'LOCALHOST', WebSocket: Recorder });
   assert.deepEqual(urls, ['ws://[::1]:1234/', 'ws://localhost:1234/']);
+});
+
+describe('over the extension', () => {
+  // Waits that end a case are short; waits for an answer that comes are long, so that a slow
+  // machine never turns an answer into a timeout.
+  const patient = { probeTimeout: 10000, helloTimeout: 10000 };
+  // A page with (or without) the extension's content script, and a bridge to fall back to.
+  async function extensionPage(t, { extension = true, host = hostAnswering(answering(() => 0)) } = {}) {
+    const bridge = await startFakeBridge({ handler: answering(() => 'bridge') });
+    t.after(() => bridge.close());
+    const win = fakeWindow();
+    const browser = fakeBrowser({ host });
+    if (extension) browser.install(win);
+    const open = (options = {}) => connect({ window: win, port: bridge.port, WebSocket, ...patient, ...options });
+    return { win, browser, bridge, open };
+  }
+  const refusing = (e) => (e.hello ? { id: e.id, refused: 'origin', message: 'origin not allowed' } : undefined);
+
+  const choices = [
+    ['the extension answers', {}, {}, 'extension'],
+    ['no extension on the page', { extension: false }, { probeTimeout: 30 }, 'websocket'],
+    ['the extension has no host', { host: null }, {}, 'websocket'],
+    ['the host does not say hello', { host: () => undefined }, { helloTimeout: 30 }, 'websocket'],
+    ['the bridge forced', {}, { transport: 'websocket' }, 'websocket'],
+    ['the extension forced, none on the page', { extension: false }, { transport: 'extension', probeTimeout: 30 }, 1006],
+    ['the extension forced, no host', { host: null }, { transport: 'extension' }, 1006],
+    ['the origin refused', { host: refusing }, {}, 1008],
+  ];
+  for (const [name, page, options, expected] of choices) {
+    test(`transport choice: ${name}`, async (t) => {
+      const { win, bridge, open } = await extensionPage(t, page);
+      const result = await open(options).catch((e) => e);
+      if (typeof expected === 'number') {
+        assert.ok(result instanceof ConnectionError, String(result));
+        assert.equal(result.closeCode, expected);
+        assert.equal(bridge.sockets.length, 0, 'no fallback');
+        return;
+      }
+      assert.equal(result.transport, expected);
+      assert.equal(await result.iNoR, expected === 'extension' ? 0 : 'bridge');
+      if (options.transport === 'websocket') assert.deepEqual(win.seen('ruzazuv-page'), [], 'no probe when forced');
+      result.close();
+    });
+  }
+
+  test('the same requests, answers and errors as over the bridge; forged answers are ignored', async (t) => {
+    const { win, browser, open } = await extensionPage(t, {
+      host: hostAnswering((m) => (Array.isArray(m)
+        ? m.length === 2
+          ? { jsonrpc: '2.0', id: null, error: { code: -32700, message: 'Parse error' } }
+          : [{ jsonrpc: '2.0', id: m[0].id, result: 1 }]
+        : m.method === 'call'
+          ? { jsonrpc: '2.0', id: m.id, error: { code: -32602, message: 'unknown member', data: { hresult: 2147614726 } } }
+          : { jsonrpc: '2.0', id: m.id, result: `${m.params.name}:${m.params.control ?? 0}` })),
+    });
+    const ctl = await open();
+    const reading = ctl.control(1).caReader1;
+    await new Promise((r) => setImmediate(r));
+    const { id } = win.seen('ruzazuv-page').at(-1);
+    win.postFrom({}, 'https://evil.example', { channel: 'ruzazuv-extension', kind: 'answer', id, answer: '{"jsonrpc":"2.0","id":1,"result":"forged"}' });
+    assert.equal(await reading, 'caReader1:1');
+    const error = await ctl.call('Nope').catch((e) => e);
+    assert.ok(error instanceof RpcError);
+    assert.equal(error.hresult, 0x80020006);
+    const batch = await ctl.batch([['get', 'iNoR'], ['get', 'uiSW12']]).catch((e) => e);
+    assert.ok(batch.results.every((r) => r instanceof RpcError && r.code === -32700), 'an answer without id fails its whole message');
+    const partial = await ctl.batch([['get', 'iNoR'], ['get', 'uiSW12'], ['get', 'bPq']]).catch((e) => e);
+    assert.deepEqual(partial.results.map((r) => (r instanceof Error ? r.name : r)), [1, 'ConnectionError', 'ConnectionError'], 'what the answer left out fails');
+    const requests = browser.envelopes.filter((e) => e.request).map((e) => JSON.parse(e.request));
+    assert.deepEqual(requests[0], { jsonrpc: '2.0', id: requests[0].id, method: 'get', params: { name: 'caReader1', control: 1 } });
+  });
+
+  test('a host that ends rejects what is outstanding; the next call starts a new host', async (t) => {
+    let calls = 0;
+    const { browser, open } = await extensionPage(t, {
+      host: (e, host) => (e.request && ++calls === 1 ? host.exit('Native host has exited.') : hostAnswering(answering(() => 3))(e)),
+    });
+    const ctl = await open();
+    const error = await ctl.ConnectCard().catch((e) => e);
+    assert.ok(error instanceof ConnectionError);
+    assert.equal(error.reason, 'host-ended');
+    assert.match(error.message, /Native host has exited/);
+    assert.equal(await ctl.iNoR, 3);
+    assert.equal(browser.started, 2);
+    let closed = false;
+    ctl.closed.then(() => (closed = true));
+    await new Promise((r) => setImmediate(r));
+    assert.equal(closed, false, 'a host exit does not close the connection');
+  });
+
+  test('limits and close: an envelope too large for the host, close rejecting what is outstanding', async (t) => {
+    const { open } = await extensionPage(t, { host: hostAnswering((m) => (m.params?.name === 'iNoR' ? undefined : answering(() => null)(m))) });
+    const ctl = await open();
+    // Under the page's limit as a message, over the host's once its quotes are escaped.
+    await assert.rejects(ctl.put('Remark', '"'.repeat(MAX_MESSAGE_BYTES / 4 + 100)), { name: 'RangeError', message: /card host/ });
+    await ctl.put('Remark', 'x');
+    const waiting = ctl.iNoR; // the host never answers it
+    ctl.close();
+    await assert.rejects(waiting, ConnectionError);
+    await assert.rejects(ctl.iNoR, ConnectionError);
+    assert.deepEqual(await ctl.closed, { code: 1000, reason: '' });
+  });
 });
