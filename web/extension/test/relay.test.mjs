@@ -171,9 +171,9 @@ describe('background', () => {
     const room = relay.MAX_ENVELOPE_BYTES - overhead;
     win.postMessage(page('request', 1, { request: 'x'.repeat(room) }), ORIGIN);
     win.postMessage(page('request', 2, { request: 'x'.repeat(room + 1) }), ORIGIN);
-    // "<" and quotes grow when the browser writes the frame: counted at their written size.
-    win.postMessage(page('request', 3, { request: '<'.repeat(Math.ceil(room / 6) + 1) }), ORIGIN);
-    win.postMessage(page('request', 4, { request: '"'.repeat(Math.ceil(room / 2) + 1) }), ORIGIN);
+    // Counted as written: quotes escaped, other text in UTF-8.
+    win.postMessage(page('request', 3, { request: '"'.repeat(Math.ceil(room / 2) + 1) }), ORIGIN);
+    win.postMessage(page('request', 4, { request: '\u78ba'.repeat(Math.ceil(room / 3) + 1) }), ORIGIN);
     await settle();
     assert.equal(browser.envelopes.length, 1);
     assert.equal(replies(win, 1)[0].kind, 'answer');
