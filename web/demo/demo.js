@@ -1,7 +1,9 @@
 // The demo bank page: drives the card control through the bridge on this computer with
-// ruzazuv.js, one step after the other, and shows each result with its meaning.
+// ruzazuv.js, one step after the other, and shows each result in the customer's words with its
+// code; the call log below keeps the developer's reading.
 import { connect } from '../ruzazuv.js';
 import { describeResult } from './codes.js';
+import { splitTransferIn } from './transfer_in.js';
 
 const $ = (id) => document.getElementById(id);
 const query = new URLSearchParams(location.search);
@@ -73,8 +75,17 @@ async function call(name, { card = false } = {}) {
   const ret = await ctl.call(name);
   const sw = card ? await ctl.get('uiSW12') : undefined;
   const meaning = describeResult(ret, sw);
-  log(`${name} → ret ${ret}${sw === undefined ? '' : `, uiSW12 ${sw}`}: ${meaning.text}`, meaning.ok);
+  log(`${name} → ret ${ret}${sw === undefined ? '' : `, uiSW12 ${sw}`}: ${meaning.cause}`, meaning.ok);
   return { ret, sw, ...meaning };
+}
+
+// A failure of the call itself (no answer of the control) in the customer's words.
+function failureText(e) {
+  if (e instanceof Refused) return e.message;
+  if (e.name === 'ConnectionError') {
+    return 'The connection to the card service was lost. Click the status at the top to connect again.';
+  }
+  return `The card service could not take the request: ${e.message}${e.code ? ` (code ${e.code})` : ''}`;
 }
 
 // Runs one step: its action returns the result to show, or throws (a JSON-RPC error, a lost
@@ -89,9 +100,8 @@ async function step(name, action) {
   try {
     showResult(name, await action());
   } catch (e) {
-    const text = e instanceof Refused ? e.message : `${e.name}: ${e.message}${e.code ? ` (${e.code})` : ''}`;
-    log(text, false);
-    showResult(name, { error: true, text });
+    log(e instanceof Refused ? `the page refused: ${e.message}` : `${e.name}: ${e.message}${e.code ? ` (${e.code})` : ''}`, false);
+    showResult(name, { error: true, text: failureText(e) });
   } finally {
     running = false;
     lockButtons(false);
@@ -110,7 +120,7 @@ function transactionFields() {
 
 function selectedAccountIndex() {
   const index = Number($('account').value);
-  if (!Number.isInteger(index) || index < 1) throw new Refused('read the accounts and choose one first (step 2)');
+  if (!Number.isInteger(index) || index < 1) throw new Refused('Choose one of your accounts first: read them in step 2 and pick one.');
   return index;
 }
 
@@ -136,7 +146,8 @@ async function listReaders() {
   select.replaceChildren(...names.map((n) => new Option(n, n)));
   select.disabled = names.length === 0;
   allow('connect-card', names.length > 0);
-  return { ...r, text: `${names.length} reader${names.length === 1 ? '' : 's'} found` };
+  if (names.length === 0) return { ...r, ok: false, text: 'No card reader was found. Plug in your reader and list the readers again.' };
+  return { ...r, text: `${names.length} reader${names.length === 1 ? '' : 's'} found. Choose yours and connect the card.` };
 }
 
 async function connectCard() {
@@ -151,8 +162,32 @@ async function connectCard() {
   $('pull-plug').textContent = pullPlug === 'True'
     ? 'this reader asks for the card to be pulled out and put back before a transfer'
     : 'not needed on this reader';
-  for (const id of ['read-accounts', 'read-import-accounts', 'verify-pin']) allow(id);
-  return { ...r, text: `card connected in ${$('reader').value}` };
+  for (const id of ['read-accounts', 'read-import-accounts', 'verify-pin', 'disconnect-card']) allow(id);
+  return { ...r, text: `Card connected in ${$('reader').value}. Read your accounts in step 2.` };
+}
+
+// The buttons that need a connected card.
+const CARD_STEPS = ['read-accounts', 'read-import-accounts', 'verify-pin', 'inquiry', 'transfer', 'disconnect-card'];
+
+async function disconnectCard() {
+  // Reset: the card forgets the PIN verified on it.
+  await ctl.put('iDisConnectType', 1);
+  const r = await call('DisConnectCard');
+  // Whatever the reader answers, the control holds no card any more: the page shows none either,
+  // and nothing read from the card stays on it.
+  state.connected = false;
+  state.accounts = [];
+  for (const id of CARD_STEPS) allow(id, false);
+  $('atr').textContent = 'disconnected';
+  $('pull-plug').textContent = '—';
+  $('issue-no').textContent = '';
+  for (const id of ['accounts', 'import-accounts', 'inquiry-facts', 'transfer-facts']) $(id).replaceChildren();
+  $('account').replaceChildren();
+  $('account').disabled = true;
+  updateFrom();
+  const again = 'Connect it again in step 1 when you need it.';
+  if (r.ret !== 0) return { ...r, ok: false, text: `Card disconnected; the reader reported a problem (${r.code}). ${again}` };
+  return { ...r, text: `Card disconnected. ${again}` };
 }
 
 async function readAccounts() {
@@ -172,7 +207,7 @@ async function readAccounts() {
   updateFrom();
   allow('inquiry');
   allow('transfer');
-  return { ...r, text: `${accounts.filter(Boolean).length} accounts (${r.text})` };
+  return { ...r, text: `${accounts.filter(Boolean).length} accounts read. Choose the account to use.` };
 }
 
 function updateFrom() {
@@ -191,28 +226,41 @@ async function readImportAccounts() {
     if (a) {
       item.className = 'pick';
       item.title = 'use for the transfer';
-      // The bank code leads; the card command takes the 16 characters of the account itself.
-      item.addEventListener('click', () => {
-        $('accept-no').value = a.slice(0, 3);
-        $('import-account').value = a.slice(-16);
-      });
+      item.addEventListener('click', () => pickTransferIn(item, a));
     }
     return item;
   }));
-  return { ...r, text: `${accounts.filter(Boolean).length} transfer-in accounts (${r.text})` };
+  return { ...r, text: `${accounts.filter(Boolean).length} transfer-in accounts read. Pick one to fill the transfer in step 5.` };
+}
+
+// Fills the transfer form with the bank code and the account of a listed transfer-in entry.
+function pickTransferIn(item, entry) {
+  const parts = splitTransferIn(entry);
+  for (const other of document.querySelectorAll('#import-accounts li')) other.classList.toggle('chosen', other === item && parts !== null);
+  if (!parts) {
+    showResult('accounts', {
+      ok: false,
+      text: `The transfer-in entry ${entry} holds no whole 16-digit account. Type the bank code and the account in step 5.`,
+    });
+    return;
+  }
+  $('accept-no').value = parts.bank;
+  $('import-account').value = parts.account;
+  showResult('accounts', { ok: true, text: `Transfer to ${parts.bank}/${parts.account} filled in step 5.` });
 }
 
 async function verifyPin() {
   const pin = $('pin').value;
-  if (!/^\d{4,12}$/.test(pin)) throw new Refused('the PIN is 4 to 12 digits');
+  // The PIN leaves the field whatever comes of it.
+  $('pin').value = '';
+  if (!/^\d{6,12}$/.test(pin)) throw new Refused('Your PIN has 6 to 12 digits, nothing else. Type it again.');
   // The PIN block: the digits, then F up to 16 characters.
   await ctl.set({ baBuf: pin.padEnd(16, 'F'), bPq: 16 });
   // On a reader exempt from the pull-out check VerifyPIN keeps no PIN block for the
   // transactions; the page hands it over through Pin, which builds the same block.
   if ((await ctl.get('isPullPlugReader')) === 'False') await ctl.put('Pin', pin);
-  $('pin').value = '';
   const r = await call('VerifyPIN', { card: true });
-  if (r.ret === 0 && r.sw === 0x9000) return { ...r, text: `PIN accepted (${r.text})` };
+  if (r.ret === 0 && r.sw === 0x9000) return { ...r, text: 'PIN accepted. Run the balance inquiry in step 4 or a transfer in step 5.' };
   return r;
 }
 
@@ -222,12 +270,13 @@ async function inquiry() {
   const [account, icc, tacLen, tac, pcode] = await ctl.batch(
     ['Account', 'ICC', 'TACLen', 'TAC', 'PCode'].map((n) => ['get', n]));
   facts('inquiry-facts', [['Account', account], ['ICC', icc], ['TACLen', tacLen], ['TAC', tac], ['PCode', pcode]]);
+  if (r.ret === 0 && r.sw === 0x9000) return { ...r, text: `Balance inquiry of account ${account} signed by the card.` };
   return r;
 }
 
 async function transfer() {
   const money = amountToMoney($('amount').value);
-  if (money === null) throw new Refused('the amount is a number with at most two decimals');
+  if (money === null) throw new Refused('Enter the amount as a number with at most two decimals.');
   const importAccount = $('import-account').value.trim();
   const acceptNo = $('accept-no').value.trim();
   await ctl.set({
@@ -242,7 +291,7 @@ async function transfer() {
   const r = await call('FiscCardTransfer', { card: true });
   const [icc, tacLen, tac, pcode] = await ctl.batch(['ICC', 'TACLen', 'TAC', 'PCode'].map((n) => ['get', n]));
   facts('transfer-facts', [['ICC', icc], ['TACLen', tacLen], ['TAC', tac], ['PCode', pcode]]);
-  if (r.ret === 0 && r.sw === 0x9000) return { ...r, text: `transfer authorised by the card (${r.text})` };
+  if (r.ret === 0 && r.sw === 0x9000) return { ...r, text: 'Transfer authorised by the card.' };
   return r;
 }
 
@@ -256,7 +305,12 @@ async function start() {
     setBridge('down', `no card service on port ${port} (${e.message}); click to retry`);
     return;
   }
-  setBridge('up', `card service on port ${port}`);
+  // ruzazuv.js tells how it reached the service; before it did, the WebSocket was the only way.
+  const transport = ctl.transport ?? 'websocket';
+  $('bridge').dataset.transport = transport;
+  setBridge('up', transport === 'extension'
+    ? 'card service connected through the browser extension'
+    : `card service connected through the WebSocket on port ${port}`);
   lockButtons(false);
   ctl.closed.then(({ code }) => {
     ctl = null;
@@ -270,6 +324,7 @@ $('bridge').addEventListener('click', () => {
 });
 $('list-readers').addEventListener('click', () => step('readers', listReaders));
 $('connect-card').addEventListener('click', () => step('readers', connectCard));
+$('disconnect-card').addEventListener('click', () => step('readers', disconnectCard));
 $('read-accounts').addEventListener('click', () => step('accounts', readAccounts));
 $('read-import-accounts').addEventListener('click', () => step('accounts', readImportAccounts));
 $('account').addEventListener('change', updateFrom);

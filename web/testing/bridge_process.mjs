@@ -16,6 +16,7 @@ export async function startBridge(args = [], { env = {}, pcsc = `simulated:${DEF
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   let log = '';
+  let output = '';
   const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
   const port = await new Promise((resolve, reject) => {
     child.stderr.setEncoding('utf8');
@@ -24,7 +25,8 @@ export async function startBridge(args = [], { env = {}, pcsc = `simulated:${DEF
       const match = /serving ws:\/\/127\.0\.0\.1:(\d+)\//.exec(log);
       if (match) resolve(Number(match[1]));
     });
-    child.stdout.resume();
+    child.stdout.setEncoding('utf8');
+    child.stdout.on('data', (chunk) => (output += chunk));
     exited.then(({ code, signal }) => reject(new Error(`bridge exited (${code ?? signal}) before serving:\n${log}`)));
   });
   return {
@@ -32,6 +34,10 @@ export async function startBridge(args = [], { env = {}, pcsc = `simulated:${DEF
     child,
     get log() {
       return log;
+    },
+    // What it printed on its standard output.
+    get output() {
+      return output;
     },
     alive: () => child.exitCode === null && child.signalCode === null,
     // Resolves once the log holds `pattern` (a RegExp), counting matches after `from`.

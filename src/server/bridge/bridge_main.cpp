@@ -165,9 +165,18 @@ int main(int argc, char** argv) {
   if (demo) {
     const bool hasDemoDir =
         std::filesystem::exists(std::filesystem::path(*options.serveDemo) / "demo" / "index.html");
-    std::cerr << "ruzazuv-bridge: demo page on http://127.0.0.1:" << demo->port() << "/\n";
-    std::cout << "Open http://127.0.0.1:" << demo->port() << (hasDemoDir ? "/demo/" : "/")
-              << std::endl;
+    std::cerr << "ruzazuv-bridge: demo files of " << *options.serveDemo << " served on port "
+              << demo->port() << "\n";
+    // The one address to open. The demo page finds the bridge by the port in its query; a
+    // simulated reader's card cannot be pulled out, so its exemption from the pull-out check
+    // comes ticked.
+    std::cout << "Open http://127.0.0.1:" << demo->port();
+    if (hasDemoDir)
+      std::cout << "/demo/?port=" << server.port()
+                << (options.pcsc != "system" ? "&nopullplug=1" : "");
+    else
+      std::cout << "/";
+    std::cout << std::endl;
   }
 
   return app->exec();
