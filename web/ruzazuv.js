@@ -122,8 +122,7 @@ class Connection {
     return single ? promises[0] : Promise.allSettled(promises);
   }
 
-  // An answer text, to the oldest message still waiting when it has no id: answers come in
-  // the order of the messages.
+  // An answer text of the bridge or host.
   receive(data) {
     let answer;
     try {
@@ -138,10 +137,11 @@ class Connection {
     if (item === null || typeof item !== 'object') return;
     const id = item.id;
     if (id === null || id === undefined) {
-      // An error the bridge could not tie to a request (the whole message was refused).
-      const whole = this.#sends[0];
-      if (!whole) return;
-      for (const waiting of [...whole]) this.#finish(waiting, item);
+      // An error the bridge could not tie to a request (the whole message was refused): it
+      // belongs to the oldest message still waiting, as answers come in order.
+      const oldest = this.#sends.shift();
+      if (!oldest) return;
+      for (const waiting of oldest) this.#finish(waiting, item);
       return;
     }
     this.#finish(id, item);
