@@ -22,18 +22,14 @@ describe('page messages', () => {
     ['a probe', page('probe', 1), { kind: 'probe', id: 1 }],
     ['a hello', page('hello', 0), { kind: 'hello', id: 0 }],
     ['a request', page('request', 2 ** 53 - 1, { request: '{}' }), { kind: 'request', id: 2 ** 53 - 1, request: '{}' }],
-    ['another channel', { channel: 'other', kind: 'probe', id: 1 }, null],
     ['our own answer', { channel: 'ruzazuv-extension', kind: 'probe', id: 1 }, null],
     ['a string', 'ruzazuv-page', null],
-    ['an array', [page('probe', 1)], null],
     ['an unknown kind', page('answer', 3), { bad: /kind/, id: 3 }],
     ['a payload naming an origin', page('request', 4, { request: '{}', origin: 'https://ebank.ruzazuv.example' }), { bad: /exactly/, id: 4 }],
     ['a probe with a request', page('probe', 5, { request: '{}' }), { bad: /exactly/, id: 5 }],
     ['a request without its text', page('request', 6), { bad: /exactly/, id: 6 }],
     ['a request that is not text', page('request', 7, { request: { method: 'get' } }), { bad: /text/, id: 7 }],
     ['a negative id', page('probe', -1), { bad: /id/, id: null }],
-    ['a fractional id', page('probe', 1.5), { bad: /id/, id: null }],
-    ['an id as text', page('probe', '1'), { bad: /id/, id: null }],
     ['an id past 2^53', page('probe', 2 ** 53), { bad: /id/, id: null }],
   ];
   for (const [name, data, expected] of cases) {
@@ -57,7 +53,6 @@ describe('sender origins', () => {
     ['an opaque origin', { ...tab, origin: 'null', url: 'http://127.0.0.1/' }, /no origin/],
     ['a sandboxed document', { ...tab, url: 'data:text/html,x' }, /no origin/],
     ['an extension page', { ...tab, origin: 'chrome-extension://abc' }, /no origin/],
-    ['no origin and no url', { ...tab }, /no origin/],
     ['another frame', { ...tab, frameId: 3, origin: ORIGIN }, /top frame/],
     ['no tab', { frameId: 0, origin: ORIGIN }, /tab/],
   ];
