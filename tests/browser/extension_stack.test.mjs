@@ -25,9 +25,10 @@ let browser;
 before(async () => {
   [bank, other, stranger] = await Promise.all([servePage(), servePage(), servePage()]);
   const allowed = [bank, other].flatMap((p) => ['--allow-origin', p.origin]);
-  host = nativeHost({ args: ['--pcsc', 'system', '--ui', 'scripted:ok,ok,ok', ...allowed] });
-  // The bridge approves the page's address as the host does for its origin.
-  bridge = await startBridge(['--ui', 'scripted:ok,ok,ok', '--site-address', bank.url, ...allowed], { pcsc: 'system' });
+  // Both approve the pages of 127.0.0.1 (the site address is a prefix of the page address).
+  const serving = ['--ui', 'scripted:ok,ok,ok', '--site-address', 'http://127.0.0.1:', ...allowed];
+  host = nativeHost({ args: ['--pcsc', 'system', ...serving] });
+  bridge = await startBridge(serving, { pcsc: 'system' });
   browser = await launchBrowser({ extension: extensionDir, nativeHosts: [host.manifest] });
   // The host manifest admits the extension by this id only.
   assert.equal(new URL(browser.worker.url()).host, EXTENSION_ID, 'the extension has its fixed id');
@@ -41,23 +42,32 @@ after(async () => {
   assert.deepEqual(end, { code: 0, signal: null }, 'the bridge stops cleanly');
 });
 
-// A new tab of `site`, its control connected over `transport`.
-async function openTab(site, transport) {
+// A new tab of `site` for test `t`, its control connected over `transport` (none: not yet).
+// The tab closes when the test ends, however it ends, and the next test waits until the readers
+// are free again (the tab's host ends with it, and pcscd lets go of its cards).
+const tabsOf = new WeakMap(); // test -> its open tabs
+async function openTab(t, site, transport) {
   const page = await browser.context.newPage();
+  if (!tabsOf.has(t)) tabsOf.set(t, new Set());
+  const tabs = tabsOf.get(t).add(page);
+  t.after(async () => {
+    await page.close();
+    tabs.delete(page);
+    if (tabs.size === 0) await Promise.all([readerReleased(reader0), readerReleased(reader1)]);
+  });
   page.on('pageerror', (e) => console.log(`page error on ${site.origin}: ${e.message}`));
   await page.goto(site.url);
   const ctl = pageControl(page);
+  if (!transport) return ctl;
   await ctl.open(transport === 'websocket' ? { transport, port: bridge.port } : { transport });
   return ctl;
 }
 
 describe('the extension', () => {
-  test('a whole session over the extension is answered as over the bridge', async () => {
+  test('a whole session over the extension is answered as over the bridge', async (t) => {
     const answers = {};
     for (const transport of ['extension', 'websocket']) {
-      const ctl = await openTab(bank, transport);
-      answers[transport] = await fullSession(ctl, { reader: reader0 });
-      await ctl.page.close();
+      answers[transport] = await fullSession(await openTab(t, bank, transport), { reader: reader0 });
     }
     const ext = answers.extension;
     // Both transports could be wrong alike: the session itself must have worked.
@@ -74,20 +84,18 @@ describe('the extension', () => {
     assert.ok(!host.log().includes(`${profile.pin}FFFF`), 'no PIN block in the host log');
   });
 
-  test('a page of an origin not allowed gets no control', async () => {
-    const ctl = pageControl(await browser.context.newPage());
-    await ctl.page.goto(stranger.url);
+  test('a page of an origin not allowed gets no control', async (t) => {
+    const ctl = await openTab(t, stranger);
     await assert.rejects(ctl.open({ transport: 'extension' }), (e) => {
       assert.deepEqual([e.page?.name, e.page?.reason], ['ConnectionError', 'refused'], e.message);
       assert.match(e.page.message, /origin/, e.message);
       return true;
     });
-    await ctl.page.close();
   });
 
-  test('two origins keep separate PIN blocks', async () => {
-    const a = await openTab(bank, 'extension');
-    const b = await openTab(other, 'extension');
+  test('two origins keep separate PIN blocks', async (t) => {
+    const a = await openTab(t, bank, 'extension');
+    const b = await openTab(t, other, 'extension');
     const seen = {};
     for (const [ctl, reader] of [[a, reader0], [b, reader1]]) {
       await ctl.call('ConnectReader');
@@ -108,14 +116,10 @@ describe('the extension', () => {
     await pullAndReinsertDuringTransfer();
     seen.aTransfer = [await a.call('FiscCardTransfer'), await a.get('uiSW12')];
     assert.deepEqual(seen, { aVerifyPIN: [0, 0x9000], bTransfer: [-1001, 1018], aTransfer: [0, 0x9000] });
-    for (const ctl of [a, b]) {
-      await ctl.call('DisConnectCard');
-      await ctl.page.close();
-    }
   });
 
-  test('a host killed in the middle of a call rejects it, and the next call starts a new host', async () => {
-    const ctl = await openTab(bank, 'extension');
+  test('a host killed in the middle of a call rejects it, and the next call starts a new host', async (t) => {
+    const ctl = await openTab(t, bank, 'extension');
     assert.equal(await ctl.call('ConnectReader'), 0);
     await ctl.put('baReaderName', reader0);
     assert.equal(await ctl.call('ConnectCard'), 0);
@@ -142,7 +146,5 @@ describe('the extension', () => {
     await readerReleased(reader0);
     await ctl.put('baReaderName', reader0);
     assert.equal(await ctl.call('ConnectCard'), 0, 'the new host connects to the card');
-    await ctl.call('DisConnectCard');
-    await ctl.page.close();
   });
 });
