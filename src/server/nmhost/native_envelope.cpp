@@ -70,7 +70,13 @@ Envelope parseEnvelope(std::string_view frame, const std::vector<std::string>& a
   if (!origin->is_string()) return refusal(id, "origin", "the origin is not a string");
   const std::string given(origin->get_ref<const SecretString&>().view());
   const std::optional<std::string> normal = bridge::normaliseOriginHeader(given);
-  if (!normal || *normal == "null") return refusal(id, "origin", "not an origin: " + given);
+  if (!normal || *normal == "null") {
+    // Quoted in the log: kept short, whatever was sent.
+    constexpr std::size_t kQuoted = 200;
+    return refusal(
+        id, "origin",
+        "not an origin: " + given.substr(0, kQuoted) + (given.size() > kQuoted ? "..." : ""));
+  }
   if (std::find(allowedOrigins.begin(), allowedOrigins.end(), *normal) == allowedOrigins.end())
     return refusal(id, "origin", "origin not allowed: " + *normal);
 

@@ -62,11 +62,13 @@ int main(int argc, char** argv) {
   const bridge::BridgeOptions& serving = options.serving;
   const std::string ui = bridge::resolveUiChoice(serving.ui);
   qSetMessagePattern(QStringLiteral("%{message}"));
+  // Qt sees only the program's name: the other arguments are the browser's, not Qt options.
+  int qtArgc = 1;
   std::unique_ptr<QCoreApplication> app;
   if (ui == "qt")
-    app = std::make_unique<QApplication>(argc, argv);
+    app = std::make_unique<QApplication>(qtArgc, argv);
   else
-    app = std::make_unique<QCoreApplication>(argc, argv);
+    app = std::make_unique<QCoreApplication>(qtArgc, argv);
   // A closed standard output shows as a failed write, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
 

@@ -1,0 +1,63 @@
+// ruzazuv-nmhost's command line: the browser's arguments are kept whatever they are, the
+// serving options keep their values, and options of the bridge's other actions are refused.
+#include <gtest/gtest.h>
+
+#include "nmhost/nmhost_options.h"
+
+namespace ruzazuv::nmhost {
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct OptionsCase {
+  const char* name;
+  Args args;
+  bool ok;
+  Args browser;                    // when ok
+  std::vector<std::string> allow;  // when ok
+};
+
+class NativeHostOptionsTest : public ::testing::TestWithParam<OptionsCase> {};
+
+TEST_P(NativeHostOptionsTest, Parses) {
+  const OptionsCase& c = GetParam();
+  NativeHostOptions options;
+  const auto error = parseNativeHostOptions(c.args, &options);
+  EXPECT_EQ(!error, c.ok) << error.value_or("");
+  if (!c.ok) return;
+  EXPECT_EQ(options.browserArguments, c.browser);
+  EXPECT_EQ(options.serving.allowOrigins, c.allow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, NativeHostOptionsTest,
+    ::testing::Values(
+        OptionsCase{"Chromium", {"chrome-extension://abc/"}, true, {"chrome-extension://abc/"}, {}},
+        OptionsCase{"Firefox",
+                    {"/usr/lib/mozilla/native-messaging-hosts/ruzazuv.nmhost.json",
+                     "extension@ruzazuv.example"},
+                    true,
+                    {"/usr/lib/mozilla/native-messaging-hosts/ruzazuv.nmhost.json",
+                     "extension@ruzazuv.example"},
+                    {}},
+        OptionsCase{"ChromiumOnWindows",
+                    {"--parent-window=0", "chrome-extension://abc/"},
+                    true,
+                    {"--parent-window=0", "chrome-extension://abc/"},
+                    {}},
+        // A value that looks like a browser argument stays the option's.
+        OptionsCase{"ValuesTaken",
+                    {"--allow-origin", "https://a.example", "--allow-origin=https://b.example",
+                     "--site-address", "https://a.example/", "chrome-extension://abc/"},
+                    true,
+                    {"chrome-extension://abc/"},
+                    {"https://a.example", "https://b.example"}},
+        OptionsCase{"MissingValue", {"--pcsc"}, false, {}, {}},
+        OptionsCase{"BadUi", {"--ui", "windows"}, false, {}, {}},
+        OptionsCase{"PortIsTheBridges", {"--port", "47950"}, false, {}, {}},
+        OptionsCase{"RegisterIsTheBridges", {"--register"}, false, {}, {}},
+        OptionsCase{"ServeDemoIsTheBridges", {"--serve-demo", "web"}, false, {}, {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace ruzazuv::nmhost
