@@ -332,7 +332,8 @@ Finding bridgeFinding(const ProbeResult& probe, std::uint16_t port, bool extensi
     return {"bridge",
             Verdict::kWarn,
             found + "; pages can still reach the card through the browser extension",
-            "",
+            "for pages without the extension, start the bridge: systemctl --user enable --now "
+            "ruzazuv-bridge.socket",
             0,
             ""};
   return {"bridge",

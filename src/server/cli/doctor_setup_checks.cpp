@@ -262,7 +262,7 @@ BrowserFindings checkBrowsers() {
       f.found = "the extension's host is not registered with " + std::string(browser.name) +
                 " (no " + kNativeHostManifestFile + " in " + browser.userDir.string() + " or " +
                 browser.systemDir.string() + ")";
-      f.advice = "install the ruzazuv package again, which puts it in place";
+      f.advice = "run ruzazuv-bridge --register, or install the ruzazuv package again";
       out.manifests.push_back(std::move(f));
       continue;
     }
@@ -275,7 +275,7 @@ BrowserFindings checkBrowsers() {
     if (problem) {
       f.verdict = Verdict::kWarn;
       f.found = manifest->string() + " is unusable: " + *problem;
-      f.advice = "install the ruzazuv package again, which rewrites it";
+      f.advice = "run ruzazuv-bridge --register, or install the ruzazuv package again";
     } else {
       f.found = manifest->string() + " starts " + host.string();
       out.extensionHostInstalled = true;
