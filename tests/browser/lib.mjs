@@ -375,10 +375,15 @@ export async function servePage() {
 
 // The control of a page, driven from the test through the page's own ruzazuv.js: open()
 // connects with connect(options); get, put and call resolve to what the page got, or reject
-// with an Error carrying the page's error (`page`: its name, message, code and reason).
-export function pageControl(page) {
+// with an Error carrying the page's error (`page`: its name, message, code and reason), or when
+// the page has no outcome in `timeoutMs`, so that a hang fails the test instead of stalling it.
+export function pageControl(page, { timeoutMs = 60000 } = {}) {
   const run = async (op, args) => {
-    const outcome = await page.evaluate(async ([what, values]) => {
+    let timer;
+    const deadline = new Promise((_, reject) => {
+      timer = setTimeout(() => reject(new Error(`${op} ${args.map((a) => JSON.stringify(a)).join(' ')}: no outcome in ${timeoutMs} ms`)), timeoutMs);
+    });
+    const evaluated = page.evaluate(async ([what, values]) => {
       try {
         if (what === 'open') {
           const ruzazuv = await import('/ruzazuv.js');
@@ -391,6 +396,7 @@ export function pageControl(page) {
         return { error: { name: e?.name, message: e?.message ?? String(e), code: e?.code ?? null, reason: e?.reason ?? null } };
       }
     }, [op, args]);
+    const outcome = await Promise.race([evaluated, deadline]).finally(() => clearTimeout(timer));
     if (outcome.error) {
       const e = new Error(`${op} ${args.map((a) => JSON.stringify(a)).join(' ')}: ${outcome.error.name}: ${outcome.error.message}`);
       e.page = outcome.error;
