@@ -16,6 +16,8 @@ trap 'rm -rf "$work"' EXIT
 # told to a real systemd.
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 unset XDG_DATA_HOME
+# No system allow-list: the origins served follow from the options alone.
+export XDG_CONFIG_DIRS="$work/xdg"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 units="$XDG_CONFIG_HOME/systemd/user"
 autostart="$XDG_CONFIG_HOME/autostart"
@@ -72,6 +74,26 @@ http://127.0.0.1:8123/
 none
 \$@"
 [[ "$(launcher_words)" == "$expected_words" ]] || fail "launcher: $(launcher_words)"
+# Started as Chromium starts it, the host serves the registered site address's origin: the
+# options reached it.
+if [[ -x "$host" ]]; then
+  answer="$(python3 - "$launcher" <<'PY'
+import json, struct, subprocess, sys
+def frame(obj):
+    data = json.dumps(obj).encode()
+    return struct.pack("=I", len(data)) + data
+request = json.dumps({"jsonrpc": "2.0", "id": 7, "method": "get", "params": {"name": "SupportURL"}})
+out = subprocess.run([sys.argv[1], "chrome-extension://moanljbngfilffkbckjlcdhohgonjlgj/"],
+                     input=frame({"id": 1, "origin": "http://127.0.0.1:8123", "request": request}),
+                     capture_output=True, timeout=60)
+(length,) = struct.unpack("=I", out.stdout[:4])
+reply = json.loads(out.stdout[4:4 + length])
+print(out.returncode, reply.get("id"), json.loads(reply["answer"]).get("result") if "answer" in reply else reply)
+PY
+)" || true
+  [[ "$answer" == "0 1 0" ]] ||
+    fail "host through the launcher: $answer"
+fi
 
 # The service's command line as systemd would run it, with the socket handed over.
 cat > "$work/activate.py" <<'PY'
