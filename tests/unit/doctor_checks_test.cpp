@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/native_host_registration.h"
 #include "bridge/registration.h"
 #include "bridge/websocket_frames.h"
 #include "bridge/websocket_handshake.h"
@@ -185,6 +186,42 @@ TEST(DoctorManifest, JudgesOurHostsManifest) {
     if (c.usable) {
       EXPECT_EQ(host, "/usr/lib/ruzazuv/ruzazuv-nmhost");
     }
+  }
+}
+
+TEST(DoctorManifest, AcceptsWhatRegistrationWrites) {
+  for (auto flavour : {bridge::ManifestFlavour::kChromium, bridge::ManifestFlavour::kFirefox}) {
+    const auto text = bridge::hostManifestText(flavour, "/home/u/.local/share/ruzazuv/launch");
+    ASSERT_TRUE(text);
+    std::filesystem::path host;
+    EXPECT_EQ(manifestProblem(*text, flavour == bridge::ManifestFlavour::kFirefox, &host),
+              std::nullopt);
+    EXPECT_EQ(host, "/home/u/.local/share/ruzazuv/launch");
+  }
+}
+
+TEST(DoctorBridge, VerdictAndExitStatusOfEachOutcome) {
+  struct Case {
+    ProbeOutcome outcome;
+    bool extensionHost;
+    bool socketActive;
+    Verdict verdict;
+    int failCode;
+  } cases[] = {
+      {ProbeOutcome::kAnswered, false, false, Verdict::kOk, 0},
+      {ProbeOutcome::kBusy, false, false, Verdict::kWarn, 0},
+      {ProbeOutcome::kNotListening, false, false, Verdict::kFail, exit_code::kNoBridge},
+      {ProbeOutcome::kNotListening, true, false, Verdict::kWarn, 0},
+      {ProbeOutcome::kError, false, false, Verdict::kFail, exit_code::kNoBridge},
+      {ProbeOutcome::kForeign, true, false, Verdict::kFail, exit_code::kPortTaken},
+      // Our own socket unit holds the port: the bridge behind it fails to start.
+      {ProbeOutcome::kForeign, false, true, Verdict::kFail, exit_code::kNoBridge},
+  };
+  for (const Case& c : cases) {
+    const Finding f = bridgeFinding({c.outcome, "detail"}, 47950, c.extensionHost, c.socketActive);
+    EXPECT_EQ(f.verdict, c.verdict) << static_cast<int>(c.outcome);
+    EXPECT_EQ(exitStatus({f}), c.failCode) << static_cast<int>(c.outcome);
+    EXPECT_EQ(f.advice.empty(), c.verdict == Verdict::kOk) << static_cast<int>(c.outcome);
   }
 }
 

@@ -16,6 +16,7 @@
 #include <random>
 
 #include "bridge/websocket_handshake.h"
+#include "cli/doctor_system.h"
 
 namespace ruzazuv::doctor {
 namespace ws_client {
@@ -295,8 +296,25 @@ ProbeResult probeBridge(std::uint16_t port, std::chrono::milliseconds limit) {
   }
 }
 
-Finding bridgeFinding(const ProbeResult& probe, std::uint16_t port, bool extensionHostInstalled) {
+bool bridgeSocketActive() {
+  auto run = runProgram({"systemctl", "--user", "is-active", "ruzazuv-bridge.socket"},
+                        std::chrono::seconds(5));
+  return run && run->output.rfind("active", 0) == 0;
+}
+
+Finding bridgeFinding(const ProbeResult& probe, std::uint16_t port, bool extensionHostInstalled,
+                      bool socketActive) {
   const std::string address = "ws://127.0.0.1:" + std::to_string(port) + "/";
+  if (probe.outcome == ProbeOutcome::kForeign && socketActive)
+    return {"bridge",
+            Verdict::kFail,
+            "ruzazuv-bridge.socket listens on " + address +
+                " but the bridge behind it does not "
+                "answer (" +
+                probe.detail + ")",
+            "journalctl --user -u ruzazuv-bridge.service shows why it does not start",
+            exit_code::kNoBridge,
+            ""};
   switch (probe.outcome) {
     case ProbeOutcome::kAnswered:
       return {"bridge",

@@ -28,9 +28,14 @@ struct ProbeResult {
 
 ProbeResult probeBridge(std::uint16_t port, std::chrono::milliseconds limit);
 
+// Whether the user's systemd holds the bridge's socket (ruzazuv-bridge.socket is active): then
+// what listens on the port is ours, and a wrong answer means the bridge fails behind it.
+bool bridgeSocketActive();
+
 // The "bridge" finding. Without the bridge, pages can still reach the card through the browser
 // extension when its native-messaging host is installed.
-Finding bridgeFinding(const ProbeResult& probe, std::uint16_t port, bool extensionHostInstalled);
+Finding bridgeFinding(const ProbeResult& probe, std::uint16_t port, bool extensionHostInstalled,
+                      bool socketActive);
 
 // The pure steps of the client, exposed for tests.
 namespace ws_client {

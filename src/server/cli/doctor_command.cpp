@@ -75,8 +75,10 @@ int runDoctor(const std::vector<std::string>& args) {
   SystemPcsc pcsc;
   std::vector<Finding> findings = checkSmartCards(pcsc, pcscdSocketState());
   BrowserFindings browsers = checkBrowsers();
-  findings.push_back(bridgeFinding(probeBridge(port, std::chrono::seconds(3)), port,
-                                   browsers.extensionHostInstalled));
+  const ProbeResult probe = probeBridge(port, std::chrono::seconds(3));
+  findings.push_back(
+      bridgeFinding(probe, port, browsers.extensionHostInstalled,
+                    probe.outcome == ProbeOutcome::kForeign && bridgeSocketActive()));
   findings.push_back(checkOrigins());
   for (Finding& f : browsers.manifests) findings.push_back(std::move(f));
   findings.push_back(std::move(browsers.localNetwork));
