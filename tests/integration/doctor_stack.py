@@ -37,6 +37,9 @@ def doctor(*args):
     """Runs the doctor; returns (exit status, {(id, subject): (verdict, line)})."""
     run = subprocess.run([os.path.join(BIN, "ruzazuv-cli"), "doctor", "--port", str(PORT), *args],
                          env=DOCTOR_ENV, capture_output=True, text=True, timeout=60)
+    # The doctor reports on standard output only: anything on standard error is a fault (a
+    # sanitizer's report among them).
+    check(run.stderr == "", f"doctor {args} wrote to standard error:\n{run.stderr}")
     lines = {}
     for line in run.stdout.splitlines():
         verdict, rest = line.split(None, 1)
