@@ -1,8 +1,8 @@
 // Pages in Chromium reaching the control through the unpacked extension and ruzazuv-nmhost (its
 // manifest in the test profile), on the real pcscd stack with two simulated cards: a whole
 // session over the extension answered exactly as over the WebSocket bridge, a page of an origin
-// not allowed left without a control, two origins' PIN blocks kept apart, and a host killed in
-// the middle of a call.
+// not allowed left without a control, a frame of another origin posting into an allowed page
+// ignored, two origins' PIN blocks kept apart, and a host killed in the middle of a call.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
 import { startBridge } from '../../web/testing/bridge_process.mjs';
@@ -91,6 +91,36 @@ describe('the extension', () => {
       assert.match(e.page.message, /origin/, e.message);
       return true;
     });
+  });
+
+  test('a frame of another origin inside an allowed page reaches nothing through it', async (t) => {
+    const ctl = await openTab(t, bank);
+    const { page } = ctl;
+    // The top page keeps every message the extension posts to it.
+    await page.evaluate(() => {
+      window.fromExtension = [];
+      window.addEventListener('message', (e) => {
+        if (e.data?.channel === 'ruzazuv-extension') window.fromExtension.push(e.data);
+      });
+    });
+    await page.evaluate((url) => new Promise((resolve) => {
+      const frame = Object.assign(document.createElement('iframe'), { src: url });
+      frame.addEventListener('load', resolve);
+      document.body.append(frame);
+    }), stranger.url);
+    const hosts = host.pids().length;
+    const frame = page.frames().find((f) => f.url().startsWith(stranger.origin));
+    // Messages of the page's exact shape, but from the frame's window, posted into the top page.
+    await frame.evaluate(() => {
+      for (const [kind, id] of [['probe', 701], ['hello', 702]]) parent.postMessage({ channel: 'ruzazuv-page', kind, id }, '*');
+      parent.postMessage({ channel: 'ruzazuv-page', kind: 'request', id: 703, request: '{"jsonrpc":"2.0","id":1,"method":"describe"}' }, '*');
+    });
+    // The top page's own probe is answered, so anything for the frame's would have come by then.
+    await page.evaluate(() => window.postMessage({ channel: 'ruzazuv-page', kind: 'probe', id: 704 }, location.origin));
+    await page.waitForFunction(() => window.fromExtension.some((m) => m.id === 704));
+    await new Promise((r) => setTimeout(r, 1000));
+    assert.deepEqual(await page.evaluate(() => window.fromExtension.map((m) => [m.kind, m.id])), [['probe', 704]]);
+    assert.equal(host.pids().length, hosts, 'no host was started for the frame');
   });
 
   test('two origins keep separate PIN blocks', async (t) => {
