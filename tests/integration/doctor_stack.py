@@ -7,6 +7,7 @@ the bridge do not depend on the machine.
 """
 import json
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -94,6 +95,18 @@ class Situation:
     pcscd = None
 
 
+HAS_CHROMIUM = shutil.which("chromium") is not None
+
+
+def chromium_manifest(host):
+    """Registers the extension's host with Chromium for the doctor's user."""
+    folder = os.path.join(work, ".config", "chromium", "NativeMessagingHosts")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "ruzazuv.nmhost.json"), "w", encoding="utf-8") as f:
+        json.dump({"name": "ruzazuv.nmhost", "type": "stdio", "path": host,
+                   "allowed_origins": ["chrome-extension://moanljbngfilffkbckjlcdhohgonjlgj/"]}, f)
+
+
 def start_bridge():
     Situation.bridge = subprocess.Popen(
         [os.path.join(BIN, "ruzazuv-bridge"), "--port", str(PORT), "--ui", "none",
@@ -161,10 +174,18 @@ OK_STACK = {("pcscd", ""): "ok", ("readers", ""): "ok", ("card", READER0): "ok",
             ("card", READER1): "skip"}
 # (situation, set-up, the lines' expected verdicts, words of the deciding line, exit status);
 # each case starts from the one before.
+# With Chromium installed, the extension's host is registered first with a host that exists, then
+# with one that does not (with a usable host, the bridge down would be no failure).
+EXTENSION_OK = {("manifest", "Chromium"): "ok", ("local-network", ""): "ok"} if HAS_CHROMIUM else {}
+EXTENSION_BROKEN = {("manifest", "Chromium"): "warn", ("local-network", ""): "warn"} \
+    if HAS_CHROMIUM else {}
 CASES = [
-    ("everything in place", start_bridge,
-     {**OK_STACK, ("bridge", ""): "ok", ("origins", ""): "ok", ("display", ""): "ok"}, None, 0),
-    ("the bridge down", stop_bridge, {**OK_STACK, ("bridge", ""): "FAIL"}, "nothing answers", 5),
+    ("everything in place",
+     lambda: (start_bridge(), chromium_manifest(os.path.abspath(os.path.join(BIN, "ruzazuv-cli")))),
+     {**OK_STACK, ("bridge", ""): "ok", ("origins", ""): "ok", ("display", ""): "ok",
+      **EXTENSION_OK}, None, 0),
+    ("the bridge down", lambda: (stop_bridge(), chromium_manifest(os.path.join(work, "missing"))),
+     {**OK_STACK, ("bridge", ""): "FAIL", **EXTENSION_BROKEN}, "nothing answers", 5),
     ("the port held by a web server", hold_port(b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"),
      {**OK_STACK, ("bridge", ""): "FAIL"}, "another program", 6),
     ("the port held by a silent program", hold_port(None),
@@ -203,5 +224,6 @@ for name, setup, verdicts, words, status in CASES:
         expect_equal([(c["id"], c.get("subject", ""), c["verdict"]) for c in report["checks"]],
                      [(k[0], k[1], v[0]) for k, v in lines.items()], "--json: the checks")
 
+shutil.rmtree(work, ignore_errors=True)
 if failures:
     sys.exit("\n".join(failures))

@@ -37,17 +37,17 @@ void printText(const std::vector<Finding>& findings, std::ostream& out) {
 }
 
 void printJson(const std::vector<Finding>& findings, std::ostream& out) {
-  nlohmann::json checks = nlohmann::json::array();
+  nlohmann::ordered_json checks = nlohmann::ordered_json::array();
   for (const Finding& f : findings) {
-    nlohmann::json check = {{"id", f.id},
-                            {"verdict", verdictWord(f.verdict)},
-                            {"found", f.found},
-                            {"advice", f.advice}};
+    nlohmann::ordered_json check = {{"id", f.id}};
     if (!f.subject.empty()) check["subject"] = f.subject;
+    check["verdict"] = verdictWord(f.verdict);
+    check["found"] = f.found;
+    check["advice"] = f.advice;
     checks.push_back(std::move(check));
   }
   // Reader and file names come from outside: replace what is not UTF-8 instead of throwing.
-  out << nlohmann::json{{"checks", checks}, {"exit", exitStatus(findings)}}.dump(
+  out << nlohmann::ordered_json{{"checks", checks}, {"exit", exitStatus(findings)}}.dump(
              -1, ' ', false, nlohmann::json::error_handler_t::replace)
       << "\n";
 }
