@@ -131,6 +131,9 @@ class Host:
             frames.append(f)
         status = self.proc.wait(timeout=30)
         self.reader.join(timeout=5)
+        # A sanitizer's report need not change the exit status (UBSan's does not).
+        check(not any("Sanitizer" in line or "runtime error:" in line for line in self.log),
+              "a sanitizer report: " + "".join(self.log))
         self.config.cleanup()
         return frames, status
 
@@ -230,7 +233,22 @@ def test_endings():
         check(any(reason in line for line in host.log), f"{name}: logs {reason!r}: {host.log}")
 
 
-for test in (test_session_and_origins, test_input_closed_mid_dialog, test_endings):
+def test_output_closed():
+    host = Host(ui="none", args=("--allow-origin", BANK))
+    host.proc.stdout.close()
+    host.send(host.envelope(BANK, hello=True)[1])
+    try:
+        status = host.proc.wait(timeout=30)  # the input stays open: the write ends it
+    except subprocess.TimeoutExpired:
+        host.proc.kill()
+        status = "still running"
+    host.reader.join(timeout=5)
+    host.config.cleanup()
+    expect_equal(status, 0, "exit status once nobody reads the answers")
+
+
+for test in (test_session_and_origins, test_input_closed_mid_dialog, test_endings,
+             test_output_closed):
     test()
 if failures:
     sys.exit(1)
