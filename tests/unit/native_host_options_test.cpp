@@ -33,13 +33,6 @@ INSTANTIATE_TEST_SUITE_P(
     CommandLines, NativeHostOptionsTest,
     ::testing::Values(
         OptionsCase{"Chromium", {"chrome-extension://abc/"}, true, {"chrome-extension://abc/"}, {}},
-        OptionsCase{"Firefox",
-                    {"/usr/lib/mozilla/native-messaging-hosts/ruzazuv.nmhost.json",
-                     "extension@ruzazuv.example"},
-                    true,
-                    {"/usr/lib/mozilla/native-messaging-hosts/ruzazuv.nmhost.json",
-                     "extension@ruzazuv.example"},
-                    {}},
         OptionsCase{"ChromiumOnWindows",
                     {"--parent-window=0", "chrome-extension://abc/"},
                     true,
@@ -53,10 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"chrome-extension://abc/"},
                     {"https://a.example", "https://b.example"}},
         OptionsCase{"MissingValue", {"--pcsc"}, false, {}, {}},
-        OptionsCase{"BadUi", {"--ui", "windows"}, false, {}, {}},
-        OptionsCase{"PortIsTheBridges", {"--port", "47950"}, false, {}, {}},
-        OptionsCase{"RegisterIsTheBridges", {"--register"}, false, {}, {}},
-        OptionsCase{"ServeDemoIsTheBridges", {"--serve-demo", "web"}, false, {}, {}}),
+        OptionsCase{"PortIsTheBridges", {"--port", "47950"}, false, {}, {}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
