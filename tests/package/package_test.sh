@@ -189,6 +189,24 @@ EOF
 fi
 pass "installed"
 
+# --- upgrade (the same version again): the socket stays enabled for all users, and stays
+# disabled when the administrator disabled it ----------------------------------------------
+upgrades=(
+  "enabled 1"
+  "disabled 0"
+)
+for row in "${upgrades[@]}"; do
+  state="${row% *}"
+  want="${row##* }"
+  [[ "$state" == disabled ]] && systemctl --global disable ruzazuv-bridge.socket >/dev/null 2>&1
+  dpkg -i "$deb" >/dev/null
+  if [[ -L "$link" ]]; then have=1; else have=0; fi
+  [[ "$have" == "$want" ]] || fail "upgrade with the socket $state: enabled=$have, expected $want"
+done
+systemctl --global enable ruzazuv-bridge.socket >/dev/null 2>&1
+[[ -L "$link" ]] || fail "systemctl --global enable did not restore $link"
+pass "upgrades"
+
 # --- the bridge for an ordinary user, started as its socket unit would ------------------------
 useradd -m "$user"
 if describe="$(runuser -u "$user" -- /usr/bin/python3 "$here/tests/package/unit_describe.py" \
