@@ -239,8 +239,16 @@ def test_output_closed():
     expect_equal(status, 0, "exit status once nobody reads the answers")
 
 
+def test_terminated():
+    host = Host(ui="none", args=("--allow-origin", BANK))
+    expect_equal(host.exchange(BANK, hello=True).get("id"), 1, "hello before the signal")
+    host.proc.terminate()
+    frames, status = host.finish()
+    expect_equal((frames, status), ([], 0), "SIGTERM ends the host through its main")
+
+
 for test in (test_session_and_origins, test_input_closed_mid_dialog, test_endings,
-             test_output_closed):
+             test_output_closed, test_terminated):
     test()
 if failures:
     sys.exit(1)
