@@ -19,7 +19,12 @@ fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
-pass() { echo "ok: $*"; }
+# Each step ends with pass, which says whether the step had failures.
+seen=0
+pass() {
+  if ((failures == seen)); then echo "ok: $*"; else echo "failed: $*"; fi
+  seen=$failures
+}
 
 user="ruzazuv-pkgtest"
 cleanup() {
@@ -121,6 +126,7 @@ pass "control fields"
 conffiles="$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles | sort)"
 etc_files="$(grep '^/etc/' <<<"$files" | sort)"
 [[ "$conffiles" == "$etc_files" ]] || fail "conffiles: \"$conffiles\" but /etc holds \"$etc_files\""
+pass "conffiles"
 
 # --- lintian -----------------------------------------------------------------------------
 lintian_out="$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v "root privileges" || true)"
@@ -208,20 +214,22 @@ systemctl --global enable ruzazuv-bridge.socket >/dev/null 2>&1
 pass "upgrades"
 
 # --- the bridge for an ordinary user, started as its socket unit would ------------------------
+cleanup
 useradd -m "$user"
+bridge_log="$(mktemp)"
 if describe="$(runuser -u "$user" -- /usr/bin/python3 "$here/tests/package/unit_describe.py" \
   /usr/lib/systemd/user/ruzazuv-bridge.socket /usr/lib/systemd/user/ruzazuv-bridge.service \
-  https://ebank.ruzazuv.example 2>/tmp/ruzazuv-pkgtest-bridge.log)"; then
+  https://ebank.ruzazuv.example 2>"$bridge_log")"; then
   /usr/bin/python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert d["progid"] and d["members"], d' \
     "$describe" || fail "describe answered $describe"
-  pass "describe from the installed bridge: $(cut -c1-60 <<<"$describe")..."
+  grep -q "socket from the service manager" "$bridge_log" ||
+    fail "the bridge did not use the socket it was given: $(cat "$bridge_log")"
 else
-  cat /tmp/ruzazuv-pkgtest-bridge.log
+  cat "$bridge_log"
   fail "the installed bridge did not answer describe"
 fi
-grep -q "socket from the service manager" /tmp/ruzazuv-pkgtest-bridge.log ||
-  fail "the bridge did not use the socket it was given"
-rm -f /tmp/ruzazuv-pkgtest-bridge.log
+rm -f "$bridge_log"
+pass "describe from the installed bridge: $(cut -c1-60 <<<"$describe")..."
 
 # --- removal: every file goes except the conffiles; purge takes those too ------------------
 left_over() {
