@@ -46,6 +46,10 @@ void NativeHost::endOfInput() {
   }
   inputDone_ = true;
   std::cerr << "ruzazuv-nmhost: the browser closed the input\n";
+  // The browser lets the host go when the page has gone: a confirmation open for it ends as if
+  // Cancel were pressed, as on the bridge, and the calls still queued show none.
+  pageGone_ = true;
+  if (dialogs_ != nullptr) dialogs_->pageGone();
   finishIfDone();
 }
 
@@ -99,7 +103,10 @@ void NativeHost::answer(const Envelope& envelope) {
       return;
     case Envelope::Kind::kRequest: {
       Origin& origin = originFor(envelope.origin);
-      if (dialogs_ != nullptr) dialogs_->beginCall();
+      if (dialogs_ != nullptr) {
+        dialogs_->beginCall();
+        if (pageGone_) dialogs_->pageGone();
+      }
       const std::optional<SecretString> text = origin.dispatcher->handle(envelope.request.view());
       write(requestAnswer(*envelope.id, text));
       return;

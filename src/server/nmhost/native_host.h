@@ -54,7 +54,8 @@ class NativeHost {
 
   // Bytes read from the browser.
   void feed(std::string_view bytes);
-  // The browser closed the input: what is queued still runs, then the host finishes with 0.
+  // The browser closed the input: what is queued still runs (with its confirmations cancelled,
+  // the page being gone), then the host finishes with 0.
   void endOfInput();
   // Runs the next queued envelope; the host asks to be woken again while more wait. Does
   // nothing while an envelope runs (a dialog's event loop may call it).
@@ -85,6 +86,7 @@ class NativeHost {
   std::deque<Envelope> queue_;
   std::size_t queuedBytes_ = 0;
   bool inputDone_ = false;  // no more frames are taken
+  bool pageGone_ = false;   // the browser closed the input
   int status_ = 0;          // the exit status once the queue has run
   bool running_ = false;
   bool finished_ = false;
