@@ -1,3 +1,13 @@
+# systemctl --user for USER, whose runtime directory is DIR, with the remaining arguments: run as
+# that user with the addresses of their manager, and given at most 15 seconds.
+as_user() {
+  as_user_name=$1
+  as_user_dir=$2
+  shift 2
+  timeout 15 runuser -u "$as_user_name" -- env XDG_RUNTIME_DIR="$as_user_dir" \
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$as_user_dir/bus" systemctl --user "$@"
+}
+
 # Runs systemctl --user with the given arguments in every user manager that is running now, so
 # that users who are logged in see the change without logging in again. Nothing to do without
 # systemd or where no user manager runs (a container, a build chroot).
@@ -7,7 +17,7 @@ for_each_user_manager() {
     [ -S "$dir/systemd/private" ] || continue
     user=$(getent passwd "${dir##*/}" | cut -d: -f1) || continue
     [ -n "$user" ] || continue
-    timeout 15 systemctl --user -M "$user@" "$@" >/dev/null 2>&1 || true
+    as_user "$user" "$dir" "$@" >/dev/null 2>&1 || true
   done
 }
 
@@ -19,8 +29,8 @@ start_socket_for_user_managers() {
     [ -S "$dir/systemd/private" ] || continue
     user=$(getent passwd "${dir##*/}" | cut -d: -f1) || continue
     [ -n "$user" ] || continue
-    if timeout 15 systemctl --user -M "$user@" --quiet is-enabled "$1" 2>/dev/null; then
-      timeout 15 systemctl --user -M "$user@" restart "$1" >/dev/null 2>&1 || true
+    if as_user "$user" "$dir" --quiet is-enabled "$1" 2>/dev/null; then
+      as_user "$user" "$dir" restart "$1" >/dev/null 2>&1 || true
     fi
   done
 }
