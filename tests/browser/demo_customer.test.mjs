@@ -5,8 +5,9 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 import {
-  badResponses, launchBrowser, openDemo, pageLog, profile, runStep, startBridge, swapCard,
+  badResponses, extensionDir, launchBrowser, nativeHost, openDemo, pageLog, profile, runStep, startBridge, swapCard,
 } from './lib.mjs';
+import { readerReleased } from '../integration/lib/stack_page.mjs';
 import { splitTransferIn } from '../../web/demo/transfer_in.js';
 
 let bridge;
@@ -34,6 +35,32 @@ async function walk(page, steps) {
     assert.match(r.text, shown, button);
   }
 }
+
+// The same page in a browser with the extension: it prefers the extension's host and says so.
+test('the demo page works over the extension', async () => {
+  const site = new URL(bridge.url).origin;
+  const host = nativeHost({ args: ['--pcsc', 'system', '--ui', 'scripted:ok', '--site-address', `${site}/`, '--allow-origin', site] });
+  const withExtension = await launchBrowser({ extension: extensionDir, nativeHosts: [host.manifest] });
+  try {
+    const { page } = withExtension;
+    await openDemo(page, bridge.url);
+    assert.equal(await page.locator('#bridge').getAttribute('data-transport'), 'extension');
+    assert.match(await text(page, '#bridge-text'), /through the browser extension/);
+    await walk(page, [['list-readers', 'readers', 'ok', /^\d readers? found\./]]);
+    await page.selectOption('#reader', process.env.RUZAZUV_READER0);
+    await walk(page, [
+      ['connect-card', 'readers', 'ok', /^Card connected in /],
+      ['read-accounts', 'accounts', 'ok', /^8 accounts read/],
+    ]);
+    assert.deepEqual(await page.locator('#accounts li').allTextContents(), profile.accounts);
+    assert.equal(host.pids().length, 1, 'one host served the page');
+  } finally {
+    await withExtension.close();
+    host.remove();
+  }
+  // The host ends with its page and lets go of the card for the bridge's customer below.
+  await readerReleased(process.env.RUZAZUV_READER0);
+});
 
 test('a customer lists readers, connects, verifies the PIN, inquires and disconnects', async () => {
   const { page } = browser;

@@ -211,5 +211,18 @@ if "$bridge" --register --allow-origin null 2>/dev/null; then fail "registered o
 [[ "$(manifest_paths)" == "- - - - " ]] || fail "bad usage wrote manifests: $(manifest_paths)"
 [[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "bad usage wrote: $(listing)"
 
+# The host's own registration: the manifests and its launcher, no service of the bridge.
+if [[ -x "$host" ]]; then
+  "$host" --register --allow-origin "http://127.0.0.1:8124" > /dev/null ||
+    fail "ruzazuv-nmhost --register"
+  [[ "$(manifest_paths)" == "$launcher $launcher $launcher $launcher " ]] ||
+    fail "host's own manifests: $(manifest_paths)"
+  launcher_words | grep -qx 'http://127.0.0.1:8124' || fail "host's launcher lacks its origin"
+  [[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "host wrote: $(listing)"
+  "$host" --unregister > /dev/null || fail "ruzazuv-nmhost --unregister"
+  [[ "$(manifest_paths)" == "- - - - " && ! -e "$launcher" ]] ||
+    fail "host's unregister left: $(manifest_paths)"
+fi
+
 if (( failures )); then exit 1; fi
 echo "bridge_registration_test: ok"

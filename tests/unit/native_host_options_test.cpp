@@ -15,6 +15,7 @@ struct OptionsCase {
   bool ok;
   Args browser;                    // when ok
   std::vector<std::string> allow;  // when ok
+  bridge::Action action = bridge::Action::kServe;
 };
 
 class NativeHostOptionsTest : public ::testing::TestWithParam<OptionsCase> {};
@@ -27,6 +28,7 @@ TEST_P(NativeHostOptionsTest, Parses) {
   if (!c.ok) return;
   EXPECT_EQ(options.browserArguments, c.browser);
   EXPECT_EQ(options.serving.allowOrigins, c.allow);
+  EXPECT_EQ(options.serving.action, c.action);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -46,7 +48,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {"chrome-extension://abc/"},
                     {"https://a.example", "https://b.example"}},
         OptionsCase{"MissingValue", {"--pcsc"}, false, {}, {}},
-        OptionsCase{"PortIsTheBridges", {"--port", "47950"}, false, {}, {}}),
+        OptionsCase{"PortIsTheBridges", {"--port", "47950"}, false, {}, {}},
+        // The host's own registration takes the serving options for its launcher.
+        OptionsCase{"Register",
+                    {"--register", "--allow-origin", "https://a.example"},
+                    true,
+                    {},
+                    {"https://a.example"},
+                    bridge::Action::kRegister},
+        OptionsCase{"Unregister", {"--unregister"}, true, {}, {}, bridge::Action::kUnregister},
+        OptionsCase{"RegisterAndUnregister", {"--register", "--unregister"}, false, {}, {}},
+        // Which service to install is the bridge's choice; the host installs none.
+        OptionsCase{"ServiceKindIsTheBridges", {"--register=systemd"}, false, {}, {}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

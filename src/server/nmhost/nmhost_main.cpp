@@ -10,10 +10,12 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "bridge/dialog_views.h"
+#include "bridge/native_host_registration.h"
 #include "bridge/page_dialogs.h"
 #include "control/card_control.h"
 #include "host/host_services.h"
@@ -51,6 +53,28 @@ bool writeFrame(std::string_view frame) {
   return true;
 }
 
+// --register / --unregister: the browsers' manifests naming this host (through a launcher when
+// options are given), without the bridge's service.
+int registration(const bridge::BridgeOptions& options) {
+  std::string error;
+  const auto paths = bridge::nativeHostPaths(&error);
+  if (!paths) return fail(error, 1);
+  std::string log;
+  bool ok = true;
+  if (options.action == bridge::Action::kUnregister) {
+    bridge::unregisterNativeHost(*paths, &log);
+  } else {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return fail("cannot find my own executable: " + ec.message(), 1);
+    const auto command = bridge::nativeHostCommand(options, self, &error);
+    if (!command) return fail(error);
+    ok = bridge::registerNativeHost(*paths, *command, &log, &error);
+  }
+  std::cout << log;
+  return ok ? 0 : fail(error, 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,6 +87,12 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::cout << kNativeHostUsage;
     return 0;
+  }
+  if (options.serving.action == bridge::Action::kRegister ||
+      options.serving.action == bridge::Action::kUnregister) {
+    if (!options.browserArguments.empty())
+      return fail("--register and --unregister take no other arguments");
+    return registration(options.serving);
   }
   for (const std::string& arg : options.browserArguments)
     std::cerr << "ruzazuv-nmhost: started with " << arg << "\n";
