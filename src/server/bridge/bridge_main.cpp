@@ -1,11 +1,6 @@
 // ruzazuv-bridge: the control for bank pages in a browser, as a per-user loopback service.
-#include <sys/socket.h>
-#include <unistd.h>
-#include <QApplication>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -19,6 +14,7 @@
 #include "bridge/listen_fds.h"
 #include "bridge/native_host_registration.h"
 #include "bridge/page_dialogs.h"
+#include "bridge/qt_application.h"
 #include "bridge/registration.h"
 #include "control/card_control.h"
 #include "host/host_services.h"
@@ -30,13 +26,6 @@ using namespace ruzazuv;
 using namespace ruzazuv::bridge;
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] auto written = write(signalPipe[1], &byte, 1);
-}
 
 int fail(const std::string& message, int code = 2) {
   std::cerr << "ruzazuv-bridge: " << message << "\n";
@@ -104,25 +93,9 @@ int main(int argc, char** argv) {
 
   const std::string ui = resolveUiChoice(options.ui);
   qSetMessagePattern(QStringLiteral("%{message}"));
-  std::unique_ptr<QCoreApplication> app;
-  if (ui == "qt")
-    app = std::make_unique<QApplication>(argc, argv);
-  else
-    app = std::make_unique<QCoreApplication>(argc, argv);
-  std::signal(SIGPIPE, SIG_IGN);
-  // SIGTERM and SIGINT end the event loop, so that the process leaves through main. Installed
-  // before anything is announced, so that a stop right after the announcement is a clean one.
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app.get());
-    QObject::connect(notifier, &QSocketNotifier::activated, app.get(), [] {
-      std::cerr << "ruzazuv-bridge: stopping\n";
-      // exit() rather than quit(): quit() first asks the windows to close, and an open dialog
-      // refuses by design, which would leave the bridge running.
-      QCoreApplication::exit(0);
-    });
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGINT, onSignal);
-  }
+  std::unique_ptr<QCoreApplication> app = makeApplication(ui, argc, argv);
+  // Before anything is announced, so that a stop right after the announcement is a clean one.
+  exitOnStopSignals(*app, "ruzazuv-bridge");
 
   std::string error;
   std::unique_ptr<HostServices> host = HostServices::create(options.pcsc, options.codePage, &error);

@@ -1,15 +1,12 @@
 // ruzazuv-nmhost: the control for bank pages in a browser, as the native-messaging host the
 // browser starts for the RuzaZUV extension. Standard output carries frames only; every log line
 // goes to standard error.
-#include <sys/socket.h>
 #include <unistd.h>
-#include <QApplication>
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -17,6 +14,7 @@
 #include "bridge/dialog_views.h"
 #include "bridge/native_host_registration.h"
 #include "bridge/page_dialogs.h"
+#include "bridge/qt_application.h"
 #include "control/card_control.h"
 #include "host/host_services.h"
 #include "host/origin_allow_list.h"
@@ -29,13 +27,6 @@ using namespace ruzazuv;
 using namespace ruzazuv::nmhost;
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
-}
 
 int fail(const std::string& message, int code = 2) {
   std::cerr << "ruzazuv-nmhost: " << message << "\n";
@@ -102,24 +93,8 @@ int main(int argc, char** argv) {
   qSetMessagePattern(QStringLiteral("%{message}"));
   // Qt sees only the program's name: the other arguments are the browser's, not Qt options.
   int qtArgc = 1;
-  std::unique_ptr<QCoreApplication> app;
-  if (ui == "qt")
-    app = std::make_unique<QApplication>(qtArgc, argv);
-  else
-    app = std::make_unique<QCoreApplication>(qtArgc, argv);
-  // A closed standard output shows as a failed write, not as a signal.
-  std::signal(SIGPIPE, SIG_IGN);
-  // SIGTERM and SIGINT end the event loop, so that the process leaves through main and its
-  // controls let go of the card.
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, app.get());
-    QObject::connect(notifier, &QSocketNotifier::activated, app.get(), [] {
-      std::cerr << "ruzazuv-nmhost: stopping\n";
-      QCoreApplication::exit(0);
-    });
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGINT, onSignal);
-  }
+  std::unique_ptr<QCoreApplication> app = bridge::makeApplication(ui, qtArgc, argv);
+  bridge::exitOnStopSignals(*app, "ruzazuv-nmhost");
 
   std::string error;
   std::unique_ptr<HostServices> host = HostServices::create(serving.pcsc, serving.codePage, &error);
