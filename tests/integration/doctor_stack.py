@@ -31,7 +31,13 @@ open(os.path.join(plugins, "libqxcb.so"), "w").close()
 DOCTOR_ENV = {
     "PATH": os.environ["PATH"], "HOME": work, "DISPLAY": ":99",
     "QT_QPA_PLATFORM_PLUGIN_PATH": plugins,
+    # No allow-list of this machine counts (an installed package's, say).
+    "XDG_CONFIG_DIRS": os.path.join(work, "xdg"),
 }
+# An allow-list of comments only, as the package installs it: it names no origin.
+os.makedirs(os.path.join(work, ".config", "ruzazuv"))
+with open(os.path.join(work, ".config", "ruzazuv", "allowed-origins"), "w", encoding="utf-8") as f:
+    f.write("# one origin per line\n")
 
 
 def doctor(*args):
@@ -217,6 +223,9 @@ for name, setup, verdicts, words, status in CASES:
     except AssertionError as e:
         failures.append(str(e))
     if name == "everything in place":
+        # A file naming no origin is not where the origins come from.
+        origins = lines[("origins", "")][1]
+        check("none being listed" in origins and "allowed-origins" not in origins, origins)
         # The same report as one JSON object.
         rc, _, out = doctor("--json")
         report = json.loads(out)

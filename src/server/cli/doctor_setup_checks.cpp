@@ -217,16 +217,19 @@ Finding checkOrigins() {
             "correct the --allow-origin argument in " + from,
             exit_code::kNoBridge,
             ""};
-  std::vector<std::string> files;
+  // The files that name an origin: a file of comments only (as installed) names none, and the
+  // origins then come from the site address.
+  std::vector<std::string> sources;
   for (const fs::path& f : allowListFiles(processConfigEnvironment())) {
-    std::error_code ec;
-    if (fs::exists(f, ec)) files.push_back(f.string());
+    std::vector<std::string> ignored;
+    if (auto text = readSmallFile(f); text && !parseAllowList(*text, "", &ignored).empty())
+      sources.push_back(f.string());
   }
-  std::vector<std::string> sources = files;
   if (!given.empty()) sources.push_back(from);
   std::string found = origins->empty() ? "no page may use the bridge"
                                        : "pages of " + joined(*origins) + " may use the bridge";
-  found += sources.empty() ? " (the built-in bank address)" : " (from " + joined(sources) + ")";
+  found += sources.empty() ? " (the site address's, none being listed)"
+                           : " (from " + joined(sources) + ")";
   if (!log.empty())
     return {"origins",
             Verdict::kWarn,
