@@ -217,7 +217,7 @@ if [[ -x "$host" ]]; then
     fail "ruzazuv-nmhost --register"
   [[ "$(manifest_paths)" == "$launcher $launcher $launcher $launcher " ]] ||
     fail "host's own manifests: $(manifest_paths)"
-  launcher_words | grep -qx 'http://127.0.0.1:8124' || fail "host's launcher lacks its origin"
+  grep -qx 'http://127.0.0.1:8124' <<< "$(launcher_words)" || fail "host's launcher lacks its origin"
   [[ "$(listing)" == "./systemd/user/someone-else.service " ]] || fail "host wrote: $(listing)"
   "$host" --unregister > /dev/null || fail "ruzazuv-nmhost --unregister"
   [[ "$(manifest_paths)" == "- - - - " && ! -e "$launcher" ]] ||
