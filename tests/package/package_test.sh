@@ -81,6 +81,8 @@ expected=(
   "/usr/share/ruzazuv/ruzazuv.js 1"
   "/usr/share/ruzazuv/ruzazuv.members.js 1"
   "/usr/share/ruzazuv/ruzazuv.d.ts 1"
+  "/usr/share/ruzazuv/demo/index.html 1"
+  "/usr/share/ruzazuv/demo/demo.js 1"
   "/usr/share/man/man1/ruzazuv-bridge.1.gz 1"
   "/usr/share/man/man1/ruzazuv-cli.1.gz 1"
   "/usr/share/man/man1/ruzazuv-nmhost.1.gz $nmhost"
@@ -224,12 +226,14 @@ if describe="$(runuser -u "$user" -- /usr/bin/python3 "$here/tests/package/unit_
     "$describe" || fail "describe answered $describe"
   grep -q "socket from the service manager" "$bridge_log" ||
     fail "the bridge did not use the socket it was given: $(cat "$bridge_log")"
+  grep -q "demo files of /usr/share/ruzazuv served on port [0-9]* (socket from the service manager)" \
+    "$bridge_log" || fail "the bridge did not serve the demo page on its socket: $(cat "$bridge_log")"
 else
   cat "$bridge_log"
   fail "the installed bridge did not answer describe"
 fi
 rm -f "$bridge_log"
-pass "describe from the installed bridge: $(cut -c1-60 <<<"$describe")..."
+pass "describe from the installed bridge, for the bank and for its own demo page: $(cut -c1-60 <<<"$describe")..."
 
 # --- removal: every file goes except the conffiles; purge takes those too ------------------
 left_over() {

@@ -108,13 +108,22 @@ int main(int argc, char** argv) {
   auto origins = allowedOrigins(options, siteAddress);
   if (!origins) return 2;
 
+  // Sockets from the service manager come in the order of its unit's Listen lines: the first
+  // is the WebSocket service's, the second the demo page's (with --serve-demo). A port given for
+  // a socket that was handed over is not used.
+  const int serviceFd = inherited.empty() ? -1 : inherited[0];
+  const int demoFd = options.serveDemo && inherited.size() > 1 ? inherited[1] : -1;
+  if (inherited.size() > (options.serveDemo ? 2u : 1u))
+    std::cerr << "ruzazuv-bridge: ignoring " << inherited.size() - (options.serveDemo ? 2 : 1)
+              << " further inherited socket(s)\n";
+
   std::unique_ptr<DemoServer> demo;
   if (options.serveDemo) {
     demo = std::make_unique<DemoServer>(*options.serveDemo);
     std::uint16_t demoPort = options.demoPort;
     if (demoPort == 0 && options.port != 0 && options.port != 65535)
       demoPort = static_cast<std::uint16_t>(options.port + 1);
-    if (!demo->listen(demoPort, &error)) return fail(error, 1);
+    if (!demo->listen(demoPort, demoFd, &error)) return fail(error, 1);
     if (std::find(origins->begin(), origins->end(), demo->origin()) == origins->end())
       origins->push_back(demo->origin());
   }
@@ -124,10 +133,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<PageDialogs> dialogs = view ? std::make_unique<PageDialogs>(*view) : nullptr;
 
   BridgeServer server(BridgeConfig{siteAddress, *origins}, *host, dialogs.get());
-  if (inherited.size() > 1)
-    std::cerr << "ruzazuv-bridge: using the first of the inherited sockets\n";
-  if (!server.listen(options.port, inherited.empty() ? -1 : inherited.front(), &error))
-    return fail(error, 1);
+  if (!server.listen(options.port, serviceFd, &error)) return fail(error, 1);
 
   std::string originList;
   for (const std::string& o : *origins) originList += (originList.empty() ? "" : ", ") + o;
@@ -139,7 +145,7 @@ int main(int argc, char** argv) {
     const bool hasDemoDir =
         std::filesystem::exists(std::filesystem::path(*options.serveDemo) / "demo" / "index.html");
     std::cerr << "ruzazuv-bridge: demo files of " << *options.serveDemo << " served on port "
-              << demo->port() << "\n";
+              << demo->port() << (demoFd >= 0 ? " (socket from the service manager)" : "") << "\n";
     // The one address to open. The demo page finds the bridge by the port in its query; a
     // simulated reader's card cannot be pulled out, so its exemption from the pull-out check
     // comes ticked.

@@ -12,6 +12,7 @@
 #include <QtGlobal>
 
 #include "bridge/http_head.h"
+#include "bridge/loopback_listener.h"
 #include "bridge/websocket_frames.h"
 #include "bridge/websocket_handshake.h"
 #include "control/card_control.h"
@@ -134,23 +135,7 @@ BridgeServer::~BridgeServer() {
 }
 
 bool BridgeServer::listen(std::uint16_t port, int inheritedFd, std::string* error) {
-  if (inheritedFd >= 0) {
-    if (!listener_.setSocketDescriptor(inheritedFd)) {
-      *error = "cannot use the inherited socket: " + listener_.errorString().toStdString();
-      return false;
-    }
-    if (!listener_.serverAddress().isLoopback()) {
-      *error = "the inherited socket listens on " +
-               listener_.serverAddress().toString().toStdString() +
-               ", not on the loopback address; refusing to serve";
-      listener_.close();
-      return false;
-    }
-  } else if (!listener_.listen(QHostAddress(QHostAddress::LocalHost), port)) {
-    *error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
-             listener_.errorString().toStdString();
-    return false;
-  }
+  if (!listenOnLoopback(listener_, port, inheritedFd, error)) return false;
   port_ = listener_.serverPort();
   // "localhost" may resolve to [::1] first; serve it there too when the system offers IPv6
   // loopback (a socket handed over by the service manager stays the only one).

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "bridge/http_head.h"
+#include "bridge/loopback_listener.h"
 
 namespace ruzazuv::bridge {
 namespace fs = std::filesystem;
@@ -87,17 +88,13 @@ DemoServer::DemoServer(fs::path root, QObject* parent) : QObject(parent), root_(
   connect(&listener_, &QTcpServer::newConnection, this, &DemoServer::onConnection);
 }
 
-bool DemoServer::listen(std::uint16_t port, std::string* error) {
+bool DemoServer::listen(std::uint16_t port, int inheritedFd, std::string* error) {
   std::error_code ec;
   if (!fs::is_directory(root_, ec)) {
     *error = "--serve-demo: " + root_.string() + " is no directory";
     return false;
   }
-  if (!listener_.listen(QHostAddress(QHostAddress::LocalHost), port)) {
-    *error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
-             listener_.errorString().toStdString();
-    return false;
-  }
+  if (!listenOnLoopback(listener_, port, inheritedFd, error)) return false;
   port_ = listener_.serverPort();
   return true;
 }

@@ -19,7 +19,9 @@ class DemoServer final : public QObject {
 
  public:
   explicit DemoServer(std::filesystem::path root, QObject* parent = nullptr);
-  bool listen(std::uint16_t port, std::string* error);
+  // Listens on 127.0.0.1:port, or on `inheritedFd` (a listening socket from the service
+  // manager) when it is not negative. False with `*error` set on failure.
+  bool listen(std::uint16_t port, int inheritedFd, std::string* error);
   std::uint16_t port() const { return port_; }
   // The origin pages served here have: http://127.0.0.1:PORT.
   std::string origin() const;
