@@ -20,6 +20,8 @@ if [[ ! -f "$handshake/ok-button.txt" ]]; then
   echo "click_ok_with_xdotool: the dialog never said where its OK button is" >&2
   kill "$test_pid" 2>/dev/null || true
   wait "$test_pid" || true
+  # The runner is a script around Wine: end the prefix's programs too.
+  WINEPREFIX="$RUZAZUV_WINEPREFIX" wineserver -k 2>/dev/null || true
   exit 1
 fi
 read -r x y <"$handshake/ok-button.txt"

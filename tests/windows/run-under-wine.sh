@@ -25,4 +25,19 @@ mkdir -p "$(dirname "$prefix")"
     touch "$prefix/.ruzazuv-fonts"
   fi
 ) 9>"$prefix.lock"
-exec wine "$@"
+# A program started just as the prefix's server ends (the previous test's program has gone)
+# can lose the race to it: Wine's client stops with "wine client error:0: recvmsg: Connection
+# reset by peer" before the program runs. Such a start, and only such (nothing else on standard
+# error), is tried again; a program that ran is never run twice.
+err="$(mktemp)"
+trap 'rm -f "$err"' EXIT
+for attempt in 1 2 3; do
+  status=0
+  { wine "$@" 2>&1 1>&3 3>&- | tee "$err" >&2; } 3>&1 || status=$?
+  if [[ $status -eq 0 || $attempt -eq 3 ]] || ! grep -q '^wine client error' "$err" ||
+    grep -qv '^wine client error' "$err"; then
+    exit "$status"
+  fi
+  echo "run-under-wine: Wine's client lost its server before the program started; starting it again" >&2
+  sleep 1
+done
